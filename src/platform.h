@@ -1,0 +1,19 @@
+// The few services the program needs from the host system. Each platform has
+// its own implementation file; the build picks the one that fits.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+/// Names the console window; writes nothing when standard output is not a console.
+void setTitle(const char* title);
+
+/// Prompts "Press any key to continue . . . ", waits for one key (or takes one
+/// character of redirected input, or returns at its end), then ends the line.
+void waitForKey();
+
+/// Wall-clock milliseconds from an arbitrary origin, as a 32-bit count that wraps.
+std::int32_t tickCount();
+
+}  // namespace platform
