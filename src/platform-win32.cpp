@@ -1,0 +1,28 @@
+// The Windows console: the command interpreter names the window and waits for
+// the key; ticks are the system's millisecond count since start-up.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#include "platform.h"
+
+namespace platform {
+
+void setTitle(const char* title)
+{
+    const std::string command = std::string("title ") + title;
+    static_cast<void>(std::system(command.c_str()));
+}
+
+void waitForKey()
+{
+    std::cout.flush();  // the interpreter writes its prompt after ours
+    static_cast<void>(std::system("pause"));
+}
+
+std::int32_t tickCount() { return static_cast<std::int32_t>(GetTickCount()); }
+
+}  // namespace platform
