@@ -30,8 +30,9 @@ def pi_after(terms):
     return "%.50g" % (total * 4.0)
 
 
-def run(given):
-    return subprocess.run([EXE], input=given.encode("latin-1"), capture_output=True, timeout=60)
+def run(given, command=None):
+    command = command or [*os.environ.get("ZELMAR_EMULATOR", "").split(), EXE]
+    return subprocess.run(command, input=given.encode("latin-1"), capture_output=True, timeout=600)
 
 
 def report(terms, progress, asked=ASK_TERMS + ASK_EVERY):
@@ -145,6 +146,21 @@ class Terminal(unittest.TestCase):
                 self.assertEqual(os.waitstatus_to_exitcode(code), status)
                 self.assertEqual(termios.tcgetattr(fd), before)
                 os.close(fd)
+
+
+@unittest.skipUnless(os.environ.get("ZELMAR_NATIVE"), "needs the native build to compare with")
+class Windows(unittest.TestCase):
+    def test_reports_match_the_native_build(self):
+        def transcript(done):
+            out = done.stdout.decode("latin-1").replace("\r\n", "\n")
+            head, time_line = out.split("Time elapsed: ")[:2]
+            self.assertRegex(time_line, r"\A\d+(\.\d+)?(e[-+]\d+)?\n")
+            return done.returncode, head, done.stderr.decode().replace("\r\n", "\n")
+
+        for given in ["1\n1\n", "2\n1\n", "10\n-3\n", "-5\n1\n", "+7\n0\n", "abc\n1000000\n250000\n",
+                      "10000000\n0\n", f"{2**30 + 3}\n0\n"]:
+            with self.subTest(given=given):
+                self.assertEqual(transcript(run(given)), transcript(run(given, [os.environ["ZELMAR_NATIVE"]])))
 
 
 if __name__ == "__main__":
