@@ -69,8 +69,9 @@ int main()
     time.start();
     for (int n = 0; n < max; ++n) {
         // An interval of 0 means no progress lines; a negative one acts as its magnitude.
-        if (mod != 0 && n % mod == 0) {
-            std::cout << n << std::endl;
+        // Once output fails (the reader has gone, say) nothing more can be reported.
+        if (mod != 0 && n % mod == 0 && !(std::cout << n << std::endl)) {
+            break;
         }
         // 2n+1 in 64 bits: it passes the range of int once n exceeds 2^30.
         const auto d = static_cast<double>(2 * std::int64_t{n} + 1);
