@@ -48,8 +48,8 @@ extern "C" void onTerminatingSignal(int sig)
 {
     restoreTerminal();
     // End the way the signal meant: it is delivered again, to its default action, on return.
-    std::signal(sig, SIG_DFL);
-    std::raise(sig);
+    static_cast<void>(std::signal(sig, SIG_DFL));
+    static_cast<void>(std::raise(sig));
 }
 
 extern "C" void onExit()
@@ -66,7 +66,7 @@ void guardTerminal()
         return;
     }
     amGuarded = true;
-    std::atexit(onExit);
+    static_cast<void>(std::atexit(onExit));  // fails only past 32 handlers
     for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         struct sigaction old {};
         sigaction(sig, nullptr, &old);

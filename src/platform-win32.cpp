@@ -14,13 +14,13 @@ namespace platform {
 void setTitle(const char* title)
 {
     const std::string command = std::string("title ") + title;
-    static_cast<void>(std::system(command.c_str()));
+    static_cast<void>(std::system(command.c_str()));  // NOLINT(cert-env33-c): the console's own command
 }
 
 void waitForKey()
 {
-    std::cout.flush();  // the interpreter writes its prompt after ours
-    static_cast<void>(std::system("pause"));
+    std::cout.flush();                        // the interpreter writes its prompt after ours
+    static_cast<void>(std::system("pause"));  // NOLINT(cert-env33-c): the console's own command
 }
 
 std::int32_t tickCount() { return static_cast<std::int32_t>(GetTickCount()); }

@@ -50,6 +50,8 @@ double SysTimer::elapsedTime() const
     return amRunning ? 0.0 : static_cast<double>(myElapsed) / ticksPerSecond;
 }
 
+// A property of the stopwatch's clock, so a member like the rest of its interface.
+// NOLINTNEXTLINE(readability-convert-member-functions-to-static)
 double SysTimer::granularity() const { return secondsPerTick; }
 
 double SysTimer::cumulativeTime() const { return static_cast<double>(myCumulative) / ticksPerSecond; }
