@@ -3,8 +3,10 @@
 
 Usage: e2e_test.py PATH-TO-ZELMAR [unittest arguments]
 """
+import functools
 import os
 import pty
+import random
 import re
 import select
 import signal
@@ -20,8 +22,11 @@ ASK_TERMS = "Use how many terms of approximation?"
 ASK_EVERY = "Output progress every how many terms?"
 PAUSE = "Press any key to continue . . . "
 RANGE_MESSAGE = "zelmar: expected a whole number from -2147483648 to 2147483647\n"
+ENDED_MESSAGE = "zelmar: input ended before the question was answered\n"
+WRITE_MESSAGE = "zelmar: could not write to standard output\n"
 
 
+@functools.lru_cache(maxsize=None)
 def pi_after(terms):
     """Four times the double sum of the first `terms` terms, as the report prints it."""
     total = 0.0
@@ -77,7 +82,7 @@ class Pipes(unittest.TestCase):
         self.expect_run(given, report(3, [0, 2], asked), RANGE_MESSAGE * 5)
 
     def test_end_of_input_before_an_answer(self):
-        ended = "zelmar: input ended before the question was answered\n"
+        ended = ENDED_MESSAGE
         for given, asked, errors in [
             ("", ASK_TERMS, ended),
             ("   \n\n", ASK_TERMS, ended),
@@ -90,6 +95,27 @@ class Pipes(unittest.TestCase):
                 self.assertEqual(done.stdout.decode(), BANNER + asked)
                 self.assertEqual(done.stderr.decode(), errors)
 
+
+    def test_output_that_cannot_be_written_is_not_success(self):
+        with open("/dev/full", "wb") as full:
+            for name, options in [("full device", {"stdout": full}), ("closed", {"preexec_fn": lambda: os.close(1)})]:
+                with self.subTest(name):
+                    done = subprocess.run([EXE], input=b"100000\n1\n", stderr=subprocess.PIPE, timeout=60, **options)
+                    self.assertEqual((done.returncode, done.stderr.decode()), (1, WRITE_MESSAGE))
+
+    def test_a_reader_that_goes_away_ends_the_run(self):
+        ignore = lambda: signal.signal(signal.SIGPIPE, signal.SIG_IGN)  # noqa: E731
+        for preexec, ending in [(None, (-signal.SIGPIPE, "")), (ignore, (1, WRITE_MESSAGE))]:
+            with self.subTest(ending=ending):
+                child = subprocess.Popen([EXE], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                         preexec_fn=preexec)
+                child.stdin.write(b"2000000000\n1\n")
+                child.stdin.close()
+                for _ in range(8):  # what `head -n 8` would read: banner, prompts and three progress lines
+                    child.stdout.readline()
+                child.stdout.close()
+                self.assertEqual((child.wait(timeout=10), child.stderr.read().decode()), ending)
+                child.stderr.close()
 
     @unittest.skipUnless(os.environ.get("ZELMAR_SERIES_REFERENCE"), "needs the independent series sum")
     def test_more_than_two_to_the_thirty_terms(self):
@@ -146,6 +172,63 @@ class Terminal(unittest.TestCase):
                 self.assertEqual(os.waitstatus_to_exitcode(code), status)
                 self.assertEqual(termios.tcgetattr(fd), before)
                 os.close(fd)
+
+
+def dialogue(given):
+    """What the program should make of the bytes `given`: the answers it takes (two, or fewer if
+    input ends first), how many it turns down, and the prompts it writes."""
+    answers, refused, asked, at = [], 0, "", 0
+    while len(answers) < 2:
+        asked += ASK_EVERY if answers else ASK_TERMS
+        at += len(given[at:]) - len(given[at:].lstrip(b" \t\n\v\f\r"))
+        if at == len(given):
+            break
+        number = re.match(rb"[-+]?[0-9]+", given[at:])
+        if number and -(2**31) <= int(number.group()) < 2**31:
+            answers.append(int(number.group()))
+        else:
+            refused += 1
+        line_end = given.find(b"\n", at)
+        at = len(given) if line_end < 0 else line_end + 1
+    return answers, refused, asked
+
+
+def hostile_input(rng):
+    """Lines of numbers (mostly small, some out of range) and junk, with assorted line ends."""
+    def token():
+        kind = rng.random()
+        if kind < 0.45:
+            return rng.choice(["", "+", "-", "0", "00"]) + str(rng.randint(0, 3000))
+        if kind < 0.55:
+            return rng.choice(["", "-"]) + str(rng.randint(2**31 - 2, 10**20))
+        junk = b" \t\v\f\x00\x7f\x80\xff\xe9+-.eExz,;"
+        size = rng.choice([1, 3, 8, 5000])
+        return bytes(rng.choice(junk) for _ in range(size)).decode("latin-1")
+
+    lines = [" ".join(token() for _ in range(rng.randint(0, 3))) for _ in range(rng.randint(0, 5))]
+    text = "".join(line + rng.choice(["\n", "\r\n"]) for line in lines)
+    return (text[:-1] if text and rng.random() < 0.2 else text).encode("latin-1")
+
+
+class Hostile(unittest.TestCase):
+    def test_random_input(self):
+        seed = int(os.environ.get("ZELMAR_SEED", "20261207"))
+        runs = int(os.environ.get("ZELMAR_RUNS", "2000"))
+        rng = random.Random(seed)
+        for case in range(runs):
+            given = hostile_input(rng)
+            replay = f"case {case} of seed {seed} (ZELMAR_SEED={seed}), input {given[:200]!r}"
+            done = subprocess.run([EXE], input=given, capture_output=True, timeout=60)
+            answers, refused, asked = dialogue(given)
+            out, err = done.stdout.decode("latin-1"), done.stderr.decode("latin-1")
+            if len(answers) == 2:
+                terms, every = answers
+                progress = range(0, terms, abs(every)) if every else []
+                self.assertEqual((done.returncode, err), (0, RANGE_MESSAGE * refused), replay)
+                self.assertTrue(out.startswith(report(terms, progress, asked)), replay)
+            else:
+                self.assertEqual((done.returncode, err), (1, RANGE_MESSAGE * refused + ENDED_MESSAGE), replay)
+                self.assertEqual(out, BANNER + asked, replay)
 
 
 @unittest.skipUnless(os.environ.get("ZELMAR_NATIVE"), "needs the native build to compare with")
