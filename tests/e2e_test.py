@@ -82,19 +82,17 @@ class Pipes(unittest.TestCase):
         self.expect_run(given, report(3, [0, 2], asked), RANGE_MESSAGE * 5)
 
     def test_end_of_input_before_an_answer(self):
-        ended = ENDED_MESSAGE
         for given, asked, errors in [
-            ("", ASK_TERMS, ended),
-            ("   \n\n", ASK_TERMS, ended),
-            ("12\n", ASK_TERMS + ASK_EVERY, ended),
-            ("12\nseven", ASK_TERMS + ASK_EVERY * 2, RANGE_MESSAGE + ended),
+            ("", ASK_TERMS, ENDED_MESSAGE),
+            ("   \n\n", ASK_TERMS, ENDED_MESSAGE),
+            ("12\n", ASK_TERMS + ASK_EVERY, ENDED_MESSAGE),
+            ("12\nseven", ASK_TERMS + ASK_EVERY * 2, RANGE_MESSAGE + ENDED_MESSAGE),
         ]:
             with self.subTest(given=given):
                 done = run(given)
                 self.assertEqual(done.returncode, 1)
                 self.assertEqual(done.stdout.decode(), BANNER + asked)
                 self.assertEqual(done.stderr.decode(), errors)
-
 
     def test_output_that_cannot_be_written_is_not_success(self):
         with open("/dev/full", "wb") as full:
@@ -111,7 +109,7 @@ class Pipes(unittest.TestCase):
                                          preexec_fn=preexec)
                 child.stdin.write(b"2000000000\n1\n")
                 child.stdin.close()
-                for _ in range(8):  # what `head -n 8` would read: banner, prompts and three progress lines
+                for _ in range(8):  # as `head -n 8` would: the banner, the prompts and a few progress lines
                     child.stdout.readline()
                 child.stdout.close()
                 self.assertEqual((child.wait(timeout=10), child.stderr.read().decode()), ending)
