@@ -38,8 +38,7 @@ void restoreTerminal() noexcept
 {
     restoreModes();
     if (amTitled != 0) {
-        const ssize_t written = write(STDOUT_FILENO, popTitle, sizeof popTitle - 1);
-        static_cast<void>(written);
+        static_cast<void>(write(STDOUT_FILENO, popTitle, sizeof popTitle - 1));
         amTitled = 0;
     }
 }

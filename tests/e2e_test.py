@@ -24,6 +24,7 @@ PAUSE = "Press any key to continue . . . "
 RANGE_MESSAGE = "zelmar: expected a whole number from -2147483648 to 2147483647\n"
 ENDED_MESSAGE = "zelmar: input ended before the question was answered\n"
 WRITE_MESSAGE = "zelmar: could not write to standard output\n"
+SECONDS = r"\d+(\.\d+)?(e[-+]\d+)?\n"  # the time line's figure, in general notation
 
 
 @functools.lru_cache(maxsize=None)
@@ -53,7 +54,7 @@ class Pipes(unittest.TestCase):
         self.assertEqual(done.returncode, 0, out)
         self.assertEqual(done.stderr.decode(), errors)
         self.assertEqual(out[: len(head)], head)
-        self.assertRegex(out[len(head):], r"\ATime elapsed: \d+(\.\d+)?(e[-+]\d+)?\n" + re.escape(PAUSE) + r"\n\Z")
+        self.assertRegex(out[len(head):], r"\ATime elapsed: " + SECONDS + re.escape(PAUSE) + r"\n\Z")
 
     def test_transcripts(self):
         cases = [  # what is typed, the term count reported, the progress lines
@@ -235,7 +236,7 @@ class Windows(unittest.TestCase):
         def transcript(done):
             out = done.stdout.decode("latin-1").replace("\r\n", "\n")
             head, time_line = out.split("Time elapsed: ")[:2]
-            self.assertRegex(time_line, r"\A\d+(\.\d+)?(e[-+]\d+)?\n")
+            self.assertRegex(time_line, r"\A" + SECONDS)
             return done.returncode, head, done.stderr.decode().replace("\r\n", "\n")
 
         for given in ["1\n1\n", "2\n1\n", "10\n-3\n", "-5\n1\n", "+7\n0\n", "abc\n1000000\n250000\n",
