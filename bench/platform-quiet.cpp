@@ -9,6 +9,8 @@ void setTitle(const char* /*title*/) {}
 
 void waitForKey() {}
 
+void leavePromptLine() {}
+
 std::int32_t tickCount()
 {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();

@@ -18,6 +18,7 @@ bool ask(const char* prompt, int& answer)
     for (;;) {
         std::cout << prompt;
         if ((std::cin >> std::ws).eof()) {
+            platform::leavePromptLine();
             std::cerr << "zelmar: input ended before the question was answered" << std::endl;
             return false;
         }

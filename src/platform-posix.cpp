@@ -1,31 +1,61 @@
-// POSIX terminals: the title through an OSC escape, the key wait in
+// POSIX terminals: the title through xterm's escapes, the key wait in
 // non-canonical mode, ticks from the monotonic clock.
+//
+// Two things are borrowed from the user's terminal: its title, and (during the
+// key wait) its input modes. Each has a flag for "we want it" and one for "we
+// hold it now". Whatever ends or stops the program gives back what it holds;
+// after a stop it takes again what it wants, once it is in the foreground.
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <initializer_list>
 #include <iostream>
 
 #include "platform.h"
 
 namespace {
 
-// What the program changes in the terminal, and how to put it back. The flags
-// are set before each change is made, so that a signal arriving at any moment
-// finds what it has to undo.
 termios mySavedModes{};
-volatile std::sig_atomic_t amRaw = 0;
+volatile std::sig_atomic_t amTitleWanted = 0;
 volatile std::sig_atomic_t amTitled = 0;
+volatile std::sig_atomic_t amWaiting = 0;
+volatile std::sig_atomic_t amRaw = 0;
 
 // xterm and its kin keep a stack of titles: push the user's before ours, pop it at the end.
-constexpr char pushTitle[] = "\033[22;0t";
 constexpr char popTitle[] = "\033[23;0t";
+char mySetTitle[128] = {};  // the push, then ours; written from signal handlers too
 
-// Both restore functions are safe to call from a signal handler.
-void restoreModes() noexcept
+constexpr int endingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr int stoppingSignals[] = {SIGTSTP, SIGTTIN, SIGTTOU};
+
+// Everything from here to the handlers is safe to call from a signal handler.
+
+/// Writes all of `text` to `fd`, going on after interruptions; false on failure.
+bool writeAll(int fd, const char* text, std::size_t size) noexcept
+{
+    while (size > 0) {
+        const ssize_t done = write(fd, text, size);
+        if (done < 0 && errno != EINTR) {
+            return false;
+        }
+        if (done > 0) {
+            text += done;
+            size -= static_cast<std::size_t>(done);
+        }
+    }
+    return true;
+}
+
+/// True if the terminal on `fd` belongs to our process group now.
+bool inForeground(int fd) noexcept { return tcgetpgrp(fd) == getpgrp(); }
+
+void releaseModes() noexcept
 {
     if (amRaw != 0) {
         // Flushing drops the rest of a key that sends several bytes (an arrow key, say).
@@ -34,30 +64,111 @@ void restoreModes() noexcept
     }
 }
 
-void restoreTerminal() noexcept
+void releaseTitle() noexcept
 {
-    restoreModes();
     if (amTitled != 0) {
-        static_cast<void>(write(STDOUT_FILENO, popTitle, sizeof popTitle - 1));
         amTitled = 0;
+        static_cast<void>(writeAll(STDOUT_FILENO, popTitle, sizeof popTitle - 1));
     }
 }
 
-extern "C" void onTerminatingSignal(int sig)
+/// Takes what is wanted and not yet held, if the terminal is ours to change.
+void takeTerminal() noexcept
 {
-    restoreTerminal();
+    if (amTitleWanted != 0 && amTitled == 0 && inForeground(STDOUT_FILENO)) {
+        amTitled = 1;
+        static_cast<void>(writeAll(STDOUT_FILENO, mySetTitle, std::strlen(mySetTitle)));
+    }
+    // The modes are saved afresh each time: a shell may have changed them while we were stopped.
+    if (amWaiting != 0 && amRaw == 0 && inForeground(STDIN_FILENO) &&
+        tcgetattr(STDIN_FILENO, &mySavedModes) == 0) {
+        termios keys = mySavedModes;
+        // One key, unechoed, ends the wait; Ctrl-C, Ctrl-\ and Ctrl-Z keep their meaning.
+        keys.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
+        keys.c_iflag &= ~static_cast<tcflag_t>(IXON);
+        keys.c_cc[VMIN] = 1;
+        keys.c_cc[VTIME] = 0;
+        amRaw = 1;
+        // Flushing drops what was typed during the summation.
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &keys);
+    }
+}
+
+/// The signals whose handlers touch the terminal; each handler holds back all of them.
+sigset_t guardedSignals() noexcept
+{
+    sigset_t all;
+    sigemptyset(&all);
+    for (const int sig : endingSignals) {
+        sigaddset(&all, sig);
+    }
+    for (const int sig : stoppingSignals) {
+        sigaddset(&all, sig);
+    }
+    return all;
+}
+
+void setAction(int sig, void (*handler)(int)) noexcept
+{
+    struct sigaction act {};
+    act.sa_handler = handler;
+    act.sa_mask = guardedSignals();
+    sigaction(sig, &act, nullptr);
+}
+
+extern "C" void onEndingSignal(int sig)
+{
+    releaseModes();
+    releaseTitle();
     // End the way the signal meant: it is delivered again, to its default action, on return.
-    static_cast<void>(std::signal(sig, SIG_DFL));
-    static_cast<void>(std::raise(sig));
+    setAction(sig, SIG_DFL);
+    static_cast<void>(raise(sig));
+}
+
+extern "C" void onStoppingSignal(int sig)
+{
+    const int savedErrno = errno;
+    releaseModes();
+    releaseTitle();
+    // Stop for real, by the signal's default action.
+    setAction(sig, SIG_DFL);
+    sigset_t own;
+    sigemptyset(&own);
+    sigaddset(&own, sig);
+    sigprocmask(SIG_UNBLOCK, &own, nullptr);
+    static_cast<void>(raise(sig));
+    // Here SIGCONT has woken us (or the stop was discarded, in an orphaned process group).
+    setAction(sig, onStoppingSignal);
+    takeTerminal();
+    errno = savedErrno;
 }
 
 extern "C" void onExit()
 {
     std::cout.flush();
-    restoreTerminal();
+    amTitleWanted = 0;
+    releaseModes();
+    releaseTitle();
 }
 
-/// Makes sure the terminal is put back at exit and on the signals that end a run.
+/// Holds back the guarded signals while the flags and the terminal change together.
+class HeldSignals {
+public:
+    HeldSignals() noexcept
+    {
+        const sigset_t all = guardedSignals();
+        sigprocmask(SIG_BLOCK, &all, &myOld);
+    }
+    ~HeldSignals() { sigprocmask(SIG_SETMASK, &myOld, nullptr); }
+    HeldSignals(const HeldSignals&) = delete;
+    HeldSignals& operator=(const HeldSignals&) = delete;
+
+private:
+    sigset_t myOld{};
+};
+
+/// Makes sure the terminal is given back at exit, on the signals that end a run
+/// and before a stop, and taken again after it.
 void guardTerminal()
 {
     static bool amGuarded = false;
@@ -66,38 +177,26 @@ void guardTerminal()
     }
     amGuarded = true;
     static_cast<void>(std::atexit(onExit));  // fails only past 32 handlers
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    const auto guard = [](int sig, void (*handler)(int)) {
         struct sigaction old {};
         sigaction(sig, nullptr, &old);
-        if (old.sa_handler == SIG_IGN) {  // left ignored by whoever started us (nohup, say)
-            continue;
+        if (old.sa_handler != SIG_IGN) {  // left ignored by whoever started us (nohup, say): so be it
+            setAction(sig, handler);
         }
-        struct sigaction act {};
-        act.sa_handler = onTerminatingSignal;
-        sigemptyset(&act.sa_mask);
-        sigaction(sig, &act, nullptr);
+    };
+    for (const int sig : endingSignals) {
+        guard(sig, onEndingSignal);
+    }
+    for (const int sig : stoppingSignals) {
+        guard(sig, onStoppingSignal);
     }
 }
 
-/// Reads one key at the terminal on standard input, without echo and without Enter.
-void readKey()
+/// True if standard output is a terminal that understands escapes, as TERM says.
+bool smartTerminal()
 {
-    if (tcgetattr(STDIN_FILENO, &mySavedModes) != 0) {
-        return;
-    }
-    guardTerminal();
-    termios raw = mySavedModes;
-    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-    raw.c_cc[VMIN] = 1;
-    raw.c_cc[VTIME] = 0;
-    raw.c_cc[VSUSP] = _POSIX_VDISABLE;  // Ctrl-Z is a key here, not a way to leave the terminal raw
-    amRaw = 1;
-    if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &raw) == 0) {
-        char key = 0;
-        while (read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
-        }
-    }
-    restoreModes();
+    const char* term = std::getenv("TERM");  // NOLINT(concurrency-mt-unsafe): one thread
+    return isatty(STDOUT_FILENO) != 0 && term != nullptr && *term != '\0' && std::strcmp(term, "dumb") != 0;
 }
 
 }  // namespace
@@ -106,23 +205,47 @@ namespace platform {
 
 void setTitle(const char* title)
 {
-    if (isatty(STDOUT_FILENO) == 0) {
+    if (!smartTerminal()) {
         return;
     }
+    std::cout.flush();
     guardTerminal();
-    amTitled = 1;
-    std::cout << pushTitle << "\033]0;" << title << '\a' << std::flush;
+    const HeldSignals held;
+    // The push, then OSC 0; a title too long for the buffer is cut short.
+    static_cast<void>(std::snprintf(mySetTitle, sizeof mySetTitle, "\033[22;0t\033]0;%.100s\a", title));
+    amTitleWanted = 1;
+    takeTerminal();
 }
 
 void waitForKey()
 {
     std::cout << "Press any key to continue . . . " << std::flush;
-    if (isatty(STDIN_FILENO) != 0) {
-        readKey();
-    } else {
+    if (isatty(STDIN_FILENO) == 0) {
         std::cin.get();
+    } else {
+        guardTerminal();
+        {
+            const HeldSignals held;
+            amWaiting = 1;
+            takeTerminal();
+        }
+        char key = 0;
+        // A stop and continue interrupts the read; the wait goes on.
+        while (read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
+        }
+        const HeldSignals held;
+        amWaiting = 0;
+        releaseModes();
     }
     std::cout << std::endl;
+}
+
+void leavePromptLine()
+{
+    // The key that ends input at a terminal is not echoed: the cursor is still after the prompt.
+    if (isatty(STDIN_FILENO) != 0 && isatty(STDOUT_FILENO) != 0) {
+        std::cout << std::endl;
+    }
 }
 
 std::int32_t tickCount()

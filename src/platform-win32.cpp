@@ -23,6 +23,9 @@ void waitForKey()
     static_cast<void>(std::system("pause"));  // NOLINT(cert-env33-c): the console's own command
 }
 
+// Ending input at the console takes Enter after Ctrl-Z, which has already ended the line.
+void leavePromptLine() {}
+
 std::int32_t tickCount() { return static_cast<std::int32_t>(GetTickCount()); }
 
 }  // namespace platform

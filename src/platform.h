@@ -6,12 +6,17 @@
 
 namespace platform {
 
-/// Names the console window; writes nothing when standard output is not a console.
+/// Names the console window; writes nothing when standard output is not a console
+/// that understands it. The user's own title comes back when the program ends.
 void setTitle(const char* title);
 
 /// Prompts "Press any key to continue . . . ", waits for one key (or takes one
 /// character of redirected input, or returns at its end), then ends the line.
 void waitForKey();
+
+/// After input has ended at a prompt: moves to a new line if the prompt is
+/// still waiting on the screen for the rest of its line.
+void leavePromptLine();
 
 /// Wall-clock milliseconds from an arbitrary origin, as a 32-bit count that wraps.
 std::int32_t tickCount();
