@@ -9,6 +9,7 @@ import pty
 import random
 import re
 import select
+import shutil
 import signal
 import subprocess
 import sys
@@ -24,7 +25,7 @@ PAUSE = "Press any key to continue . . . "
 RANGE_MESSAGE = "zelmar: expected a whole number from -2147483648 to 2147483647\n"
 ENDED_MESSAGE = "zelmar: input ended before the question was answered\n"
 WRITE_MESSAGE = "zelmar: could not write to standard output\n"
-SECONDS = r"\d+(\.\d+)?(e[-+]\d+)?\n"  # the time line's figure, in general notation
+SECONDS = r"Time elapsed: (\d+(?:\.\d+)?(?:e[-+]\d+)?)\n"  # the time line, its figure in general notation
 
 
 @functools.lru_cache(maxsize=None)
@@ -34,6 +35,15 @@ def pi_after(terms):
     for n in range(terms):
         total += (-1) ** n / (2 * n + 1)
     return "%.50g" % (total * 4.0)
+
+
+def seconds(test, out):
+    """The time line's figure: seconds, in whole milliseconds, to at most 5 significant digits."""
+    figure = re.search(SECONDS, out).group(1)
+    value = float(figure)
+    test.assertEqual(f"{value:.5g}", figure, "general notation, 5 significant digits")
+    test.assertAlmostEqual(value * 1000, round(value * 1000), 6, "whole milliseconds")
+    return value
 
 
 def run(given, command=None):
@@ -54,7 +64,8 @@ class Pipes(unittest.TestCase):
         self.assertEqual(done.returncode, 0, out)
         self.assertEqual(done.stderr.decode(), errors)
         self.assertEqual(out[: len(head)], head)
-        self.assertRegex(out[len(head):], r"\ATime elapsed: " + SECONDS + re.escape(PAUSE) + r"\n\Z")
+        self.assertRegex(out[len(head):], r"\A" + SECONDS + re.escape(PAUSE) + r"\n\Z")
+        seconds(self, out)
 
     def test_transcripts(self):
         cases = [  # what is typed, the term count reported, the progress lines
@@ -116,6 +127,30 @@ class Pipes(unittest.TestCase):
                 self.assertEqual((child.wait(timeout=10), child.stderr.read().decode()), ending)
                 child.stderr.close()
 
+    def test_the_time_is_the_summation_in_seconds(self):
+        # The second answer comes a second late; then the reader holds the progress lines back
+        # for a second, and the summation waits on it. Only that second counts.
+        child = subprocess.Popen([EXE], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.addCleanup(child.kill)
+        child.stdin.write(b"200000\n")
+        child.stdin.flush()
+        time.sleep(1.0)
+        child.stdin.write(b"1\n")
+        child.stdin.close()
+        time.sleep(1.0)
+        out = child.stdout.read().decode()
+        child.stdout.close()
+        self.assertEqual(child.wait(timeout=60), 0)
+        self.assertTrue(0.9 <= seconds(self, out) < 1.9, out[-100:])
+
+    @unittest.skipUnless(shutil.which("faketime"), "needs faketime")
+    def test_long_times_keep_five_digits(self):
+        # A clock ten thousand times too fast makes a run of some milliseconds take minutes.
+        env = dict(os.environ, ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0")
+        done = subprocess.run(["faketime", "-f", "+0 x10000", EXE], input=b"3000000\n0\n", capture_output=True,
+                              env=env, timeout=60)
+        self.assertGreater(seconds(self, done.stdout.decode()), 100)
+
     @unittest.skipUnless(os.environ.get("ZELMAR_SERIES_REFERENCE"), "needs the independent series sum")
     def test_more_than_two_to_the_thirty_terms(self):
         # 2n+1 passes the range of int here; every term must still be the true one.
@@ -126,51 +161,129 @@ class Pipes(unittest.TestCase):
         self.assertIn(f"Number of MacLaurin terms used: {terms}\nPi={expected}", done.stdout)
 
 
-class Terminal(unittest.TestCase):
-    def read_until(self, fd, text, seen=b""):
-        deadline = time.monotonic() + 30
-        while text not in seen:
-            self.assertLess(time.monotonic(), deadline, seen)
-            if select.select([fd], [], [], 0.5)[0]:
-                seen += os.read(fd, 4096)
-        return seen
+# Runs the program under a shell with job control, as a user would, and reports the terminal's
+# modes before, at a stop and after, the exit status, and whatever a next program would read.
+SHELL_SCRIPT = r"""
+set -m
+trap : INT
+{setup}
+echo "START $(stty -g)"
+"$0" {redirect}
+code=$?
+if [ $code = 148 ]; then echo "STOPPED $(stty -g)"; fg >/dev/null; code=$?; fi
+echo "END $code $(stty -g)"
+stty -icanon min 0 time 2
+echo "REST [$(od -An -tx1)]"
+"""
+PUSH, TITLE, POP = b"\x1b[22;0t", b"\x1b]0;Zelmar\x07", b"\x1b[23;0t"
+TITLED = [PUSH, TITLE, POP]
 
-    def test_waits_for_a_key_and_leaves_the_terminal_as_it_was(self):
-        endings = [  # how the key wait ends, and how the program should end
-            (lambda pid, fd: os.write(fd, b"q"), 0),
-            (lambda pid, fd: os.write(fd, b"\x1b[A"), 0),  # a key that sends several bytes
-            (lambda pid, fd: os.write(fd, b"\x03"), -signal.SIGINT),
-            (lambda pid, fd: os.kill(pid, signal.SIGTERM), -signal.SIGTERM),
-            (lambda pid, fd: os.kill(pid, signal.SIGHUP), -signal.SIGHUP),
-        ]
-        for end, status in endings:
-            with self.subTest(status=status):
-                pid, fd = pty.fork()
-                if pid == 0:
-                    os.execv(EXE, [EXE])
-                before = termios.tcgetattr(fd)
-                seen = self.read_until(fd, ASK_TERMS.encode())
-                self.assertIn(b"\x1b]0;Zelmar\x07", seen)
-                os.write(fd, b"3\n")
-                self.read_until(fd, ASK_EVERY.encode())
-                os.write(fd, b"1\n")
-                self.read_until(fd, PAUSE.encode())
-                while termios.tcgetattr(fd)[3] & termios.ICANON:  # until it reads keys one by one
-                    time.sleep(0.01)
-                time.sleep(0.2)
-                self.assertEqual(os.waitpid(pid, os.WNOHANG), (0, 0), "it should wait for a key")
-                end(pid, fd)
-                _, code = os.waitpid(pid, 0)
-                rest = b""
+
+def kill_session(sid):
+    """Kills every process left in the session `sid`."""
+    for stat in os.listdir("/proc"):
+        try:
+            with open(f"/proc/{stat}/stat") as f:
+                if int(f.read().rsplit(")", 1)[1].split()[3]) == sid:
+                    os.kill(int(stat), signal.SIGKILL)
+        except (OSError, ValueError, IndexError):
+            pass
+
+
+class Terminal(unittest.TestCase):
+    def read_until(self, test, what):
+        """Reads the terminal until `test` holds, failing at once if everything has exited."""
+        deadline = time.monotonic() + 20
+        while not test():
+            self.assertLess(time.monotonic(), deadline, f"waiting for {what}: {self.seen!r}")
+            if select.select([self.fd], [], [], 0.02)[0]:
                 try:
-                    while chunk := os.read(fd, 4096):
-                        rest += chunk
+                    chunk = os.read(self.fd, 4096)
                 except OSError:  # the terminal's other side is gone
-                    pass
-                self.assertTrue(rest.endswith(b"\x1b[23;0t"), "the user's title comes back")
-                self.assertEqual(os.waitstatus_to_exitcode(code), status)
-                self.assertEqual(termios.tcgetattr(fd), before)
-                os.close(fd)
+                    chunk = b""
+                self.assertTrue(chunk, f"everything exited while waiting for {what}: {self.seen!r}")
+                self.seen += chunk
+
+    def wait_for_key_wait(self):
+        """Until the program reads keys one by one; it must then stay waiting, with all it wrote read."""
+        self.read_until(lambda: not termios.tcgetattr(self.fd)[3] & termios.ICANON, "the key wait")
+        time.sleep(0.2)
+        while select.select([self.fd], [], [], 0)[0]:
+            self.seen += os.read(self.fd, 4096)
+        self.assertNotIn(b"END", self.seen, "it should wait for a key")
+
+    def start(self, shell, setup="", redirect="", term="xterm"):
+        pid, self.fd = pty.fork()
+        if pid == 0:
+            os.environ["TERM"] = term
+            os.execvp(shell, [shell, "-c", SHELL_SCRIPT.format(setup=setup, redirect=redirect), EXE])
+        self.seen = b""
+        self.addCleanup(os.close, self.fd)
+        self.addCleanup(os.waitpid, pid, 0)
+        self.addCleanup(kill_session, pid)
+
+    def test_the_terminal_is_left_as_it_was(self):
+        out = os.path.join(os.environ.get("TMPDIR", "/tmp"), f"zelmar-e2e-{os.getpid()}.out")
+        self.addCleanup(lambda: os.path.exists(out) and os.remove(out))
+        key, ctrl_z = b"q", b"\x1a"
+        cases = [  # name, shell and its set-up, where it ends, how, the exit status, the title escapes
+            ("a key", "dash", {}, "wait", [key], 0, TITLED),
+            ("a key that sends several bytes", "dash", {}, "wait", [b"\x1b[A"], 0, TITLED),
+            ("Ctrl-C", "dash", {}, "wait", [b"\x03"], 128 + signal.SIGINT, TITLED),
+            ("Ctrl-\\", "dash", {}, "wait", [b"\x1c"], 128 + signal.SIGQUIT, TITLED),
+            ("SIGTERM", "dash", {}, "wait", [signal.SIGTERM], 128 + signal.SIGTERM, TITLED),
+            ("SIGHUP", "dash", {}, "wait", [signal.SIGHUP], 128 + signal.SIGHUP, TITLED),
+            ("SIGHUP ignored from the start", "dash", {"setup": "trap '' HUP"}, "wait", [signal.SIGHUP, key], 0,
+             TITLED),
+            ("Ctrl-Z, then fg, under bash", "bash", {}, "wait", [ctrl_z, key], 0, TITLED * 2),
+            ("SIGTSTP, then fg, under dash", "dash", {}, "wait", [signal.SIGTSTP, key], 0, TITLED * 2),
+            ("Ctrl-Z while summing, then fg", "bash", {}, "sum", [ctrl_z, key], 0, TITLED * 2),
+            ("Ctrl-C at a prompt", "dash", {}, "prompt", [b"\x03"], 128 + signal.SIGINT, TITLED),
+            ("Ctrl-D at a prompt", "dash", {}, "prompt", [b"\x04"], 1, TITLED),
+            ("a dumb terminal", "dash", {"term": "dumb"}, "wait", [key], 0, []),
+            ("output to a file", "dash", {"redirect": f"> {out}"}, "wait", [key], 0, []),
+        ]
+        for name, shell, options, where, steps, status, titles in cases:
+            with self.subTest(name):
+                self.start(shell, **options)
+                self.read_until(lambda: b"START" in self.seen, "the shell")
+                if where == "prompt":
+                    self.read_until(lambda: ASK_TERMS.encode() in self.seen, "the prompt")
+                else:
+                    os.write(self.fd, b"100000000\n1000000\n" if where == "sum" else b"3\n1\n")
+                    if where == "sum":
+                        self.read_until(lambda: b"?0\r\n" in self.seen, "the summation")
+                    else:
+                        self.wait_for_key_wait()
+                for step in steps:
+                    last = len(self.seen)
+                    if isinstance(step, bytes):
+                        os.write(self.fd, step)
+                    else:
+                        os.kill(os.tcgetpgrp(self.fd), step)
+                    if step is not steps[-1]:
+                        if step in (ctrl_z, signal.SIGTSTP):
+                            self.read_until(lambda: b"STOPPED" in self.seen, "the stop")
+                        self.wait_for_key_wait()
+                self.read_until(lambda: re.search(rb"REST \[.*\]", self.seen, re.S), "the end")
+                self.check_transcript(steps, status, titles)
+                if status == 0:  # the key ends the wait unechoed; the line ends, and the title goes back
+                    after_key = b"" if "redirect" in options else b"\r\n" + (POP if titles else b"")
+                    self.assertEqual(self.seen[last:].split(b"END")[0], after_key)
+                if "redirect" in options:
+                    with open(out, "rb") as f:
+                        self.assertEqual(f.read().count(b"\x1b"), 0, "no escapes in a file")
+
+    def check_transcript(self, steps, status, titles):
+        seen = self.seen
+        modes = re.findall(rb"(?:START|STOPPED|END \d+) (\S+)", seen)
+        self.assertEqual(modes, [modes[0]] * len(modes), "the terminal's modes come back")
+        self.assertEqual(re.search(rb"END (\d+)", seen).group(1), str(status).encode())
+        self.assertEqual(re.findall(rb"\x1b\[2[23];0t|\x1b\]0;[^\x07]*\x07", seen), titles)
+        self.assertEqual(re.search(rb"REST \[(.*)\]", seen, re.S).group(1).strip(), b"",
+                         "nothing is left for the next program to read")
+        if steps == [b"\x04"]:
+            self.assertIn(ASK_TERMS.encode() + b"\r\n" + ENDED_MESSAGE.encode().replace(b"\n", b"\r\n"), seen)
 
 
 def dialogue(given):
@@ -236,7 +349,7 @@ class Windows(unittest.TestCase):
         def transcript(done):
             out = done.stdout.decode("latin-1").replace("\r\n", "\n")
             head, time_line = out.split("Time elapsed: ")[:2]
-            self.assertRegex(time_line, r"\A" + SECONDS)
+            seconds(self, "Time elapsed: " + time_line)
             return done.returncode, head, done.stderr.decode().replace("\r\n", "\n")
 
         for given in ["1\n1\n", "2\n1\n", "10\n-3\n", "-5\n1\n", "+7\n0\n", "abc\n1000000\n250000\n",
