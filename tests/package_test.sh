@@ -1,17 +1,27 @@
 #!/bin/sh
-# Installs the build and packages it as a .deb, then checks what each holds:
-# the program, which runs, and a manual page that renders without warnings.
-# Usage: package_test.sh BUILD_DIR
+# Builds the packages and checks what each holds, and that the program in it runs.
+# Usage: package_test.sh deb BUILD_DIR SOURCE_DIR
+#        package_test.sh zip BUILD_DIR OBJDUMP EMULATOR...
 set -eu
-build=$1
+kind=$1 build=$2
+shift 2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "package_test: $*" >&2; exit 1; }
 
-# Runs an installed zelmar and checks its report.
+# Runs the program, the command line given, and checks its report.
 check_runs() {
-    printf '2\n1\n' | "$1" | grep -qx 'Pi=2.6666666666666669627261399000417441129684448242188' ||
-        fail "$1 does not report as it should"
+    printf '2\n1\n' | "$@" | tr -d '\r' | grep -qx 'Pi=2.6666666666666669627261399000417441129684448242188' ||
+        fail "$* does not report as it should"
+}
+
+# Checks that the paths on standard input, one a line, are the set given.
+check_holds() {
+    what=$1
+    shift
+    got=$(sort | tr '\n' ' ')
+    want=$(printf '%s\n' "$@" | sort | tr '\n' ' ')
+    [ "$got" = "$want" ] || fail "$what holds: $got; expected: $want"
 }
 
 # Renders a manual page the way lintian does; any warning is a failure.
@@ -20,21 +30,73 @@ check_renders() {
     [ -z "$warnings" ] || fail "$1: $warnings"
 }
 
+if [ "$kind" = zip ]; then
+    objdump=$1
+    shift
+    (cd "$build" && cpack -B "$work" >/dev/null)  # the default generator
+    zip=$(ls "$work"/zelmar-*-win32.zip) || fail "no zelmar-<version>-win32.zip"
+    python3 -c 'import sys, zipfile; print(*zipfile.ZipFile(sys.argv[1]).namelist(), sep="\n")' "$zip" |
+        check_holds "$zip" zelmar.exe README.txt LICENSE.txt
+    python3 -m zipfile -e "$zip" "$work/unzipped"
+    for text in README.txt LICENSE.txt; do  # for Notepad: every line ends in CR LF
+        awk '!/\r$/ { exit 1 }' "$work/unzipped/$text" || fail "$text has a line that does not end in CR LF"
+    done
+    exe=$work/unzipped/zelmar.exe
+    "$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | check_holds "the imports of zelmar.exe" \
+        KERNEL32.dll msvcrt.dll
+    [ "$("$objdump" -t "$exe" | grep -c '^\[')" = 0 ] || fail "zelmar.exe is not stripped"
+    check_runs "$@" "$exe"
+    echo "package_test: $(basename "$zip") holds what it should, and its zelmar.exe runs"
+    exit 0
+fi
+
+source=$1
+files="./usr/bin/zelmar ./usr/share/man/man1/zelmar.1.gz ./usr/share/doc/zelmar/copyright
+       ./usr/share/doc/zelmar/changelog.gz"
+
 cmake --install "$build" --prefix "$work/usr" >/dev/null
+(cd "$work" && find usr ! -type d | sed 's|^|./|') | check_holds "the installation" $files
 check_runs "$work/usr/bin/zelmar"
 check_renders "$work/usr/share/man/man1/zelmar.1.gz"
 
-(cd "$build" && cpack -G DEB -B "$work/deb" >/dev/null)
+# Under a permissive umask, to show that the package's modes do not depend on it.
+(cd "$build" && umask 002 && cpack -G DEB -B "$work/deb" >/dev/null)
 deb=$(ls "$work"/deb/*.deb)
-files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort | tr '\n' ' ')
-[ "$files" = "./usr/bin/zelmar ./usr/share/man/man1/zelmar.1.gz " ] || fail "the package holds: $files"
-for field in Package:zelmar Section:math Priority:optional; do
+dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | check_holds "$deb" $files
+dpkg-deb -c "$deb" | awk '$2 != "root/root" || ($1 != "drwxr-xr-x" && $1 != "-rw-r--r--" &&
+    !($1 == "-rwxr-xr-x" && $6 == "./usr/bin/zelmar")) { bad = bad " " $1 " " $2 " " $6 } END { exit bad != "" }' ||
+    fail "modes or owners are off in $deb"
+for field in Package:zelmar Section:math Priority:optional Architecture:"$(dpkg --print-architecture)"; do
     [ "$(dpkg-deb -f "$deb" "${field%%:*}")" = "${field#*:}" ] || fail "$field is not in the package"
 done
 for field in Version Maintainer Description Depends; do
     [ -n "$(dpkg-deb -f "$deb" "$field")" ] || fail "the package has no $field"
 done
 dpkg-deb -x "$deb" "$work/unpacked"
-check_runs "$work/unpacked/usr/bin/zelmar"
+elf=$work/unpacked/usr/bin/zelmar
+check_runs "$elf"
 check_renders "$work/unpacked/usr/share/man/man1/zelmar.1.gz"
-echo "package_test: $(basename "$deb") holds $files"
+
+# Hardened as Debian's own packages are; lintian checks the rest.
+readelf -hW "$elf" | grep -q 'Type:.*DYN' || fail "zelmar is not position-independent"
+readelf --dyn-syms -W "$elf" | grep -q __stack_chk_fail || fail "zelmar has no stack protector"
+readelf -lW "$elf" | grep -q GNU_RELRO || fail "zelmar has no read-only relocations"
+readelf -dW "$elf" | grep -q 'FLAGS.*NOW' || fail "zelmar is not bound at start"
+if command -v lintian >/dev/null; then
+    tags=$(lintian --pedantic -I --tag-display-limit 0 --fail-on error,warning,info,pedantic "$deb" 2>/dev/null) ||
+        fail "lintian: $tags"
+    [ -z "$tags" ] || fail "lintian: $tags"
+fi
+
+# Two builds from clean clones, in other directories and without SOURCE_DATE_EPOCH, give the same bytes.
+if [ -e "$source/.git" ]; then
+    for place in one two/deeper; do
+        git clone -q "$source" "$work/$place/zelmar"
+        (cd "$work/$place/zelmar" && unset SOURCE_DATE_EPOCH &&
+            cmake -S . -B build -DBUILD_TESTING=OFF >/dev/null && cmake --build build --parallel 2 >/dev/null &&
+            cd build && cpack -G DEB >/dev/null)
+    done
+    cmp "$work"/one/zelmar/build/*.deb "$work"/two/deeper/zelmar/build/*.deb ||
+        fail "two builds of the same commit give different packages"
+fi
+echo "package_test: $(basename "$deb") holds $(echo $files), and builds reproducibly"
