@@ -113,6 +113,8 @@ void setAction(int sig, void (*handler)(int)) noexcept
     struct sigaction act {};
     act.sa_handler = handler;
     act.sa_mask = guardedSignals();
+    // A read or write that a stop interrupted goes on after it, not failing with EINTR.
+    act.sa_flags = SA_RESTART;
     sigaction(sig, &act, nullptr);
 }
 
@@ -230,7 +232,6 @@ void waitForKey()
             takeTerminal();
         }
         char key = 0;
-        // A stop and continue interrupts the read; the wait goes on.
         while (read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
         }
         const HeldSignals held;

@@ -225,46 +225,50 @@ class Terminal(unittest.TestCase):
     def test_the_terminal_is_left_as_it_was(self):
         out = os.path.join(os.environ.get("TMPDIR", "/tmp"), f"zelmar-e2e-{os.getpid()}.out")
         self.addCleanup(lambda: os.path.exists(out) and os.remove(out))
-        key, ctrl_z = b"q", b"\x1a"
-        cases = [  # name, shell and its set-up, where it ends, how, the exit status, the title escapes
-            ("a key", "dash", {}, "wait", [key], 0, TITLED),
-            ("a key that sends several bytes", "dash", {}, "wait", [b"\x1b[A"], 0, TITLED),
-            ("Ctrl-C", "dash", {}, "wait", [b"\x03"], 128 + signal.SIGINT, TITLED),
-            ("Ctrl-\\", "dash", {}, "wait", [b"\x1c"], 128 + signal.SIGQUIT, TITLED),
-            ("SIGTERM", "dash", {}, "wait", [signal.SIGTERM], 128 + signal.SIGTERM, TITLED),
-            ("SIGHUP", "dash", {}, "wait", [signal.SIGHUP], 128 + signal.SIGHUP, TITLED),
-            ("SIGHUP ignored from the start", "dash", {"setup": "trap '' HUP"}, "wait", [signal.SIGHUP, key], 0,
-             TITLED),
-            ("Ctrl-Z, then fg, under bash", "bash", {}, "wait", [ctrl_z, key], 0, TITLED * 2),
-            ("SIGTSTP, then fg, under dash", "dash", {}, "wait", [signal.SIGTSTP, key], 0, TITLED * 2),
-            ("Ctrl-Z while summing, then fg", "bash", {}, "sum", [ctrl_z, key], 0, TITLED * 2),
-            ("Ctrl-C at a prompt", "dash", {}, "prompt", [b"\x03"], 128 + signal.SIGINT, TITLED),
-            ("Ctrl-D at a prompt", "dash", {}, "prompt", [b"\x04"], 1, TITLED),
-            ("a dumb terminal", "dash", {"term": "dumb"}, "wait", [key], 0, []),
-            ("output to a file", "dash", {"redirect": f"> {out}"}, "wait", [key], 0, []),
+        # Steps: bytes are typed, a number is a signal sent to the program; "prompt", "summing", "wait"
+        # and "stopped" wait until the program is there (a stop also waits until the title is taken again).
+        answer, key, ctrl_z = b"3\n1\n", b"q", b"\x1a"
+        at_wait = [answer, "wait"]
+        cases = [  # name, shell and its set-up, steps, the exit status, the title escapes
+            ("a key", "dash", {}, at_wait + [key], 0, TITLED),
+            ("a key that sends several bytes", "dash", {}, at_wait + [b"\x1b[A"], 0, TITLED),
+            ("Ctrl-C", "dash", {}, at_wait + [b"\x03"], 128 + signal.SIGINT, TITLED),
+            ("Ctrl-\\", "dash", {}, at_wait + [b"\x1c"], 128 + signal.SIGQUIT, TITLED),
+            ("SIGTERM", "dash", {}, at_wait + [signal.SIGTERM], 128 + signal.SIGTERM, TITLED),
+            ("SIGHUP", "dash", {}, at_wait + [signal.SIGHUP], 128 + signal.SIGHUP, TITLED),
+            ("SIGHUP ignored from the start", "dash", {"setup": "trap '' HUP"}, at_wait + [signal.SIGHUP, "wait", key],
+             0, TITLED),
+            ("Ctrl-Z, then fg, under bash", "bash", {}, at_wait + [ctrl_z, "stopped", "wait", key], 0, TITLED * 2),
+            ("SIGTSTP, then fg, under dash", "dash", {}, at_wait + [signal.SIGTSTP, "stopped", "wait", key], 0,
+             TITLED * 2),
+            ("Ctrl-Z while summing, then fg", "bash", {},
+             [b"100000000\n1000000\n", "summing", ctrl_z, "stopped", "wait", key], 0, TITLED * 2),
+            ("Ctrl-Z at a prompt, then fg", "dash", {}, ["prompt", ctrl_z, "stopped"] + at_wait + [key], 0,
+             TITLED * 2),
+            ("Ctrl-C at a prompt", "dash", {}, ["prompt", b"\x03"], 128 + signal.SIGINT, TITLED),
+            ("Ctrl-D at a prompt", "dash", {}, ["prompt", b"\x04"], 1, TITLED),
+            ("a dumb terminal", "dash", {"term": "dumb"}, at_wait + [key], 0, []),
+            ("output to a file", "dash", {"redirect": f"> {out}"}, at_wait + [key], 0, []),
         ]
-        for name, shell, options, where, steps, status, titles in cases:
+        arrived = {
+            "prompt": lambda: ASK_TERMS.encode() in self.seen,
+            "summing": lambda: b"?0\r\n" in self.seen,
+            "stopped": lambda: b"STOPPED" in self.seen and self.seen.count(TITLE) == 2,
+        }
+        for name, shell, options, steps, status, titles in cases:
             with self.subTest(name):
                 self.start(shell, **options)
                 self.read_until(lambda: b"START" in self.seen, "the shell")
-                if where == "prompt":
-                    self.read_until(lambda: ASK_TERMS.encode() in self.seen, "the prompt")
-                else:
-                    os.write(self.fd, b"100000000\n1000000\n" if where == "sum" else b"3\n1\n")
-                    if where == "sum":
-                        self.read_until(lambda: b"?0\r\n" in self.seen, "the summation")
-                    else:
-                        self.wait_for_key_wait()
                 for step in steps:
                     last = len(self.seen)
-                    if isinstance(step, bytes):
+                    if step == "wait":
+                        self.wait_for_key_wait()
+                    elif isinstance(step, str):
+                        self.read_until(arrived[step], step)
+                    elif isinstance(step, bytes):
                         os.write(self.fd, step)
                     else:
                         os.kill(os.tcgetpgrp(self.fd), step)
-                    if step is not steps[-1]:
-                        if step in (ctrl_z, signal.SIGTSTP):
-                            self.read_until(lambda: b"STOPPED" in self.seen, "the stop")
-                        self.wait_for_key_wait()
                 self.read_until(lambda: re.search(rb"REST \[.*\]", self.seen, re.S), "the end")
                 self.check_transcript(steps, status, titles)
                 if status == 0:  # the key ends the wait unechoed; the line ends, and the title goes back
@@ -282,7 +286,7 @@ class Terminal(unittest.TestCase):
         self.assertEqual(re.findall(rb"\x1b\[2[23];0t|\x1b\]0;[^\x07]*\x07", seen), titles)
         self.assertEqual(re.search(rb"REST \[(.*)\]", seen, re.S).group(1).strip(), b"",
                          "nothing is left for the next program to read")
-        if steps == [b"\x04"]:
+        if steps[-1] == b"\x04":
             self.assertIn(ASK_TERMS.encode() + b"\r\n" + ENDED_MESSAGE.encode().replace(b"\n", b"\r\n"), seen)
 
 
