@@ -41,12 +41,11 @@ bool writeAll(int fd, const char* text, std::size_t size) noexcept
 {
     while (size > 0) {
         const ssize_t done = write(fd, text, size);
-        if (done < 0 && errno != EINTR) {
-            return false;
-        }
         if (done > 0) {
             text += done;
             size -= static_cast<std::size_t>(done);
+        } else if (done == 0 || errno != EINTR) {
+            return false;
         }
     }
     return true;
