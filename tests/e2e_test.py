@@ -163,7 +163,8 @@ class Pipes(unittest.TestCase):
 
 
 # Runs the program under a shell with job control, as a user would, and reports the terminal's
-# modes before, at a stop and after, the exit status, and whatever a next program would read.
+# modes before, at a stop (where the shell then changes them) and after, the exit status, and
+# whatever a next program would read.
 SHELL_SCRIPT = r"""
 set -m
 trap : INT
@@ -171,7 +172,7 @@ trap : INT
 echo "START $(stty -g)"
 "$0" {redirect}
 code=$?
-if [ $code = 148 ]; then echo "STOPPED $(stty -g)"; fg >/dev/null; code=$?; fi
+if [ $code = 148 ]; then echo "STOPPED $(stty -g)"; stty ixany; echo "CHANGED $(stty -g)"; fg >/dev/null; code=$?; fi
 echo "END $code $(stty -g)"
 stty -icanon min 0 time 2
 echo "REST [$(od -An -tx1)]"
@@ -233,6 +234,8 @@ class Terminal(unittest.TestCase):
         cases = [  # name, shell and its set-up, steps, the exit status, the title escapes
             ("a key", "dash", {}, at_wait + [key], 0, TITLED),
             ("a key that sends several bytes", "dash", {}, at_wait + [b"\x1b[A"], 0, TITLED),
+            ("Ctrl-S", "dash", {}, at_wait + [b"\x13"], 0, TITLED),
+            ("Ctrl-V", "dash", {}, at_wait + [b"\x16"], 0, TITLED),
             ("Ctrl-C", "dash", {}, at_wait + [b"\x03"], 128 + signal.SIGINT, TITLED),
             ("Ctrl-\\", "dash", {}, at_wait + [b"\x1c"], 128 + signal.SIGQUIT, TITLED),
             ("SIGTERM", "dash", {}, at_wait + [signal.SIGTERM], 128 + signal.SIGTERM, TITLED),
@@ -281,8 +284,10 @@ class Terminal(unittest.TestCase):
 
     def check_transcript(self, steps, status, titles):
         seen = self.seen
-        modes = re.findall(rb"(?:START|STOPPED|END \d+) (\S+)", seen)
-        self.assertEqual(modes, [modes[0]] * len(modes), "the terminal's modes come back")
+        start, changed = re.search(rb"START (\S+)", seen).group(1), re.findall(rb"CHANGED (\S+)", seen)
+        self.assertEqual(re.findall(rb"STOPPED (\S+)", seen), [start] * len(changed), "modes given back at a stop")
+        self.assertEqual(re.search(rb"END \d+ (\S+)", seen).group(1), (changed or [start])[-1],
+                         "the modes come back as the shell last left them")
         self.assertEqual(re.search(rb"END (\d+)", seen).group(1), str(status).encode())
         self.assertEqual(re.findall(rb"\x1b\[2[23];0t|\x1b\]0;[^\x07]*\x07", seen), titles)
         self.assertEqual(re.search(rb"REST \[(.*)\]", seen, re.S).group(1).strip(), b"",
