@@ -146,11 +146,13 @@ class Pipes(unittest.TestCase):
     @unittest.skipUnless(shutil.which("faketime"), "needs faketime")
     def test_long_times_keep_five_digits(self):
         # A clock a thousand times too fast makes a run of a quarter of a second take minutes, still
-        # counted in milliseconds: six digits or more, of which the report shows five.
+        # counted in milliseconds: six digits or more, of which the report shows five. (The sixth is
+        # 0 one time in ten, so two runs.)
         env = dict(os.environ, ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0")
-        done = subprocess.run(["faketime", "-f", "+0 x1000", EXE], input=b"15000000\n0\n", capture_output=True,
-                              env=env, timeout=60)
-        self.assertGreater(seconds(self, done.stdout.decode()), 100)
+        for _ in range(2):
+            done = subprocess.run(["faketime", "-f", "+0 x1000", EXE], input=b"15000000\n0\n",
+                                  capture_output=True, env=env, timeout=60)
+            self.assertGreater(seconds(self, done.stdout.decode()), 100)
 
     @unittest.skipUnless(os.environ.get("ZELMAR_SERIES_REFERENCE"), "needs the independent series sum")
     def test_more_than_two_to_the_thirty_terms(self):
@@ -235,7 +237,6 @@ class Terminal(unittest.TestCase):
             ("a key", "dash", {}, at_wait + [key], 0, TITLED),
             ("a key that sends several bytes", "dash", {}, at_wait + [b"\x1b[A"], 0, TITLED),
             ("Ctrl-S", "dash", {}, at_wait + [b"\x13"], 0, TITLED),
-            ("Ctrl-V", "dash", {}, at_wait + [b"\x16"], 0, TITLED),
             ("Ctrl-C", "dash", {}, at_wait + [b"\x03"], 128 + signal.SIGINT, TITLED),
             ("Ctrl-\\", "dash", {}, at_wait + [b"\x1c"], 128 + signal.SIGQUIT, TITLED),
             ("SIGTERM", "dash", {}, at_wait + [signal.SIGTERM], 128 + signal.SIGTERM, TITLED),
