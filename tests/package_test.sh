@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds the packages and checks what each holds, and that the program in it runs.
 # Usage: package_test.sh deb BUILD_DIR SOURCE_DIR
-#        package_test.sh zip BUILD_DIR OBJDUMP EMULATOR...
+#        package_test.sh zip BUILD_DIR win32|win64 OBJDUMP [EMULATOR...]   (runs it only with an emulator)
 set -eu
 kind=$1 build=$2
 shift 2
@@ -31,10 +31,10 @@ check_renders() {
 }
 
 if [ "$kind" = zip ]; then
-    objdump=$1
-    shift
+    system=$1 objdump=$2
+    shift 2
     (cd "$build" && cpack -B "$work" >/dev/null)  # the default generator
-    zip=$(ls "$work"/zelmar-*-win32.zip) || fail "no zelmar-<version>-win32.zip"
+    zip=$(ls "$work"/zelmar-*-"$system".zip) || fail "no zelmar-<version>-$system.zip"
     python3 -c 'import sys, zipfile; print(*zipfile.ZipFile(sys.argv[1]).namelist(), sep="\n")' "$zip" |
         check_holds "$zip" zelmar.exe README.txt LICENSE.txt
     python3 -m zipfile -e "$zip" "$work/unzipped"
@@ -42,11 +42,17 @@ if [ "$kind" = zip ]; then
         awk '!/\r$/ { exit 1 }' "$work/unzipped/$text" || fail "$text has a line that does not end in CR LF"
     done
     exe=$work/unzipped/zelmar.exe
+    format=$(case $system in win32) echo pei-i386 ;; win64) echo pei-x86-64 ;; esac)
+    "$objdump" -f "$exe" | grep -q "file format $format\$" || fail "zelmar.exe is not $format"
     "$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | check_holds "the imports of zelmar.exe" \
         KERNEL32.dll msvcrt.dll
     [ "$("$objdump" -t "$exe" | grep -c '^\[')" = 0 ] || fail "zelmar.exe is not stripped"
-    check_runs "$@" "$exe"
-    echo "package_test: $(basename "$zip") holds what it should, and its zelmar.exe runs"
+    if [ $# -gt 0 ]; then  # the emulator
+        check_runs "$@" "$exe"
+        echo "package_test: $(basename "$zip") holds what it should, and its zelmar.exe runs"
+    else
+        echo "package_test: $(basename "$zip") holds what it should"
+    fi
     exit 0
 fi
 

@@ -1,0 +1,67 @@
+# Cross builds with Debian's cross compilers, each run in its emulator:
+#   cmake -S . -B build-TARGET --toolchain cmake/toolchains/cross.cmake -DZELMAR_TARGET=TARGET
+# TARGET is the compiler's GNU triple:
+#   i686-w64-mingw32, x86_64-w64-mingw32   Windows, with MinGW-w64 (posix threads), run under Wine;
+#   i686-linux-gnu, aarch64-linux-gnu, s390x-linux-gnu, powerpc64le-linux-gnu, riscv64-linux-gnu,
+#   arm-linux-gnueabihf                    Linux, with Debian's g++-TARGET, run under qemu-user.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ZELMAR_TARGET)
+if(NOT ZELMAR_TARGET MATCHES "^([a-z0-9_]+)-(w64-mingw32|linux-gnu[a-z]*)$")
+    message(FATAL_ERROR "Set ZELMAR_TARGET to a compiler's triple, such as i686-w64-mingw32 or aarch64-linux-gnu")
+endif()
+set(CMAKE_SYSTEM_PROCESSOR ${CMAKE_MATCH_1})
+
+set(CMAKE_FIND_ROOT_PATH /usr/${ZELMAR_TARGET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# What the tests need to know of the emulator, besides its command:
+#   ZELMAR_EMULATOR_ENVIRONMENT   variables it runs with;
+#   ZELMAR_EMULATOR_NEEDS_32_BIT  it runs 32-bit programs of this machine's own (so the kernel must allow them);
+#   ZELMAR_EMULATOR_NATIVE_SPEED  it runs the target's code at the machine's own speed.
+if(CMAKE_MATCH_2 STREQUAL "w64-mingw32")
+    set(CMAKE_SYSTEM_NAME Windows)
+    set(CMAKE_C_COMPILER ${ZELMAR_TARGET}-gcc-posix)
+    set(CMAKE_CXX_COMPILER ${ZELMAR_TARGET}-g++-posix)
+    set(CMAKE_RC_COMPILER ${ZELMAR_TARGET}-windres)
+    # One .exe that runs on its own: no libstdc++, libgcc or winpthread DLLs beside it.
+    set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+    # 64-bit programs go straight to Wine's 64-bit loader: Debian's `wine` would start its
+    # 32-bit loader first where that is installed.
+    if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+        find_program(ZELMAR_EMULATOR NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
+        find_program(ZELMAR_EMULATOR NAMES wine64)
+        set(ZELMAR_EMULATOR_NEEDS_32_BIT OFF)
+    else()
+        find_program(ZELMAR_EMULATOR NAMES wine)
+        set(ZELMAR_EMULATOR_NEEDS_32_BIT ON)
+    endif()
+    # A Wine prefix of the build's own; no debugging chatter, no offer to install .NET or a browser.
+    set(ZELMAR_EMULATOR_ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wine" "WINEDEBUG=-all"
+        "WINEDLLOVERRIDES=mscoree,mshtml=")
+    set(ZELMAR_EMULATOR_NATIVE_SPEED ON)
+else()
+    set(CMAKE_SYSTEM_NAME Linux)
+    set(CMAKE_C_COMPILER ${ZELMAR_TARGET}-gcc)
+    set(CMAKE_CXX_COMPILER ${ZELMAR_TARGET}-g++)
+    # qemu's names for the processors whose GNU names differ.
+    set(qemu_names i686:i386 i586:i386 powerpc64le:ppc64le powerpc64:ppc64 powerpc:ppc)
+    set(qemu_name ${CMAKE_SYSTEM_PROCESSOR})
+    foreach(pair IN LISTS qemu_names)
+        if(pair MATCHES "^${CMAKE_SYSTEM_PROCESSOR}:(.*)$")
+            set(qemu_name ${CMAKE_MATCH_1})
+        endif()
+    endforeach()
+    find_program(ZELMAR_EMULATOR NAMES qemu-${qemu_name}-static)
+    # The target's own C library and loader, from Debian's cross packages; no binfmt registration needed.
+    set(ZELMAR_EMULATOR_ENVIRONMENT "")
+    set(ZELMAR_EMULATOR_NEEDS_32_BIT OFF)
+    set(ZELMAR_EMULATOR_NATIVE_SPEED OFF)
+endif()
+if(ZELMAR_EMULATOR)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${ZELMAR_EMULATOR})
+    if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+        list(APPEND CMAKE_CROSSCOMPILING_EMULATOR -L /usr/${ZELMAR_TARGET})
+    endif()
+endif()
