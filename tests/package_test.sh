@@ -94,11 +94,13 @@ if command -v lintian >/dev/null; then
     [ -z "$tags" ] || fail "lintian: $tags"
 fi
 
-# Two builds from clean clones, in other directories and without SOURCE_DATE_EPOCH, give the same bytes.
+# Two builds from clean clones, in other directories, under other umasks and without
+# SOURCE_DATE_EPOCH, give the same bytes.
 if [ -e "$source/.git" ]; then
-    for place in one two/deeper; do
+    for place in one:022 two/deeper:077; do
+        mask=${place#*:} place=${place%:*}
         git clone -q "$source" "$work/$place/zelmar"
-        (cd "$work/$place/zelmar" && unset SOURCE_DATE_EPOCH &&
+        (umask "$mask" && cd "$work/$place/zelmar" && unset SOURCE_DATE_EPOCH &&
             cmake -S . -B build -DBUILD_TESTING=OFF >/dev/null && cmake --build build --parallel 2 >/dev/null &&
             cd build && cpack -G DEB >/dev/null)
     done
