@@ -79,6 +79,7 @@ TEST(SysTimer, EachIntervalReplacesTheLastAndAddsToTheTotal)
         fakeNow = i.from;
         time.start();
         fakeNow = i.to;
+        EXPECT_EQ(time.elapsedTime(), 0.0) << "running again, from " << i.from;
         time.stop();
         EXPECT_EQ(time.elapsedTime(), i.seconds) << i.from << " to " << i.to;
         EXPECT_DOUBLE_EQ(time.cumulativeTime(), i.total) << i.from << " to " << i.to;
