@@ -257,7 +257,8 @@ class Terminal(unittest.TestCase):
 
     def test_the_terminal_is_left_as_it_was(self):
         out = os.path.join(os.environ.get("TMPDIR", "/tmp"), f"zelmar-e2e-{os.getpid()}.out")
-        self.addCleanup(lambda: os.path.exists(out) and os.remove(out))
+        remove_out = lambda: os.path.exists(out) and os.remove(out)  # noqa: E731
+        self.addCleanup(remove_out)
         # Steps: bytes are typed, a number is a signal sent to the program; "prompt", "summing", "wait"
         # and "stopped" wait until the program is there (a stop also waits until the title is taken again).
         answer, key, ctrl_z = b"3\n1\n", b"q", b"\x1a"
@@ -305,6 +306,7 @@ class Terminal(unittest.TestCase):
         }
         for name, shell, options, steps, status, titles in cases:
             with self.subTest(name):
+                remove_out()
                 self.start(shell, **options)
                 self.read_until(lambda: b"START" in self.seen, "the shell")
                 stops = 0
