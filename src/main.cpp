@@ -11,12 +11,26 @@
 
 namespace {
 
+/// True if everything written to standard output so far got there; otherwise says so.
+bool outputWritten()
+{
+    if (std::cout.flush()) {
+        return true;
+    }
+    std::cerr << "zelmar: could not write to standard output" << std::endl;
+    return false;
+}
+
 /// Asks `prompt` until a whole number in the range of int is typed, and
-/// discards the rest of that line. False, with a message, if input ends first.
+/// discards the rest of that line. False, with a message, if the prompt could
+/// not be written (then nothing is read) or input ends first.
 bool ask(const char* prompt, int& answer)
 {
     for (;;) {
         std::cout << prompt;
+        if (!outputWritten()) {
+            return false;
+        }
         if ((std::cin >> std::ws).eof()) {
             platform::leavePromptLine();
             std::cerr << "zelmar: input ended before the question was answered" << std::endl;
@@ -32,16 +46,6 @@ bool ask(const char* prompt, int& answer)
         std::cerr << "zelmar: expected a whole number from " << std::numeric_limits<int>::min() << " to "
                   << std::numeric_limits<int>::max() << std::endl;
     }
-}
-
-/// True if everything written to standard output so far got there; otherwise says so.
-bool outputWritten()
-{
-    if (std::cout.flush()) {
-        return true;
-    }
-    std::cerr << "zelmar: could not write to standard output" << std::endl;
-    return false;
 }
 
 }  // namespace
@@ -60,9 +64,10 @@ int main()
               << "By Dravelund" << std::endl
               << "Uses the MacLaurin Approximation for y=arctan x" << std::endl;
 
+    // From the first write that fails, the run stops: no question is asked and nothing more is read.
     int max = 0;
     int mod = 0;
-    if (!ask("Use how many terms of approximation?", max) ||
+    if (!outputWritten() || !ask("Use how many terms of approximation?", max) ||
         !ask("Output progress every how many terms?", mod)) {
         return 1;
     }
@@ -81,6 +86,9 @@ int main()
         sum = sum + s / d;
     }
     time.stop();
+    if (!outputWritten()) {
+        return 1;
+    }
 
     std::cout << std::setprecision(50) << "Number of MacLaurin terms used: " << max << std::endl
               << "Pi=" << sum * 4.0 << std::endl;

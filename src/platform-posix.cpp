@@ -220,6 +220,9 @@ void setTitle(const char* title)
 void waitForKey()
 {
     std::cout << "Press any key to continue . . . " << std::flush;
+    if (!std::cout) {
+        return;  // nobody saw the prompt, so no key is awaited
+    }
     if (isatty(STDIN_FILENO) == 0) {
         std::cin.get();
     } else {

@@ -12,6 +12,7 @@ void setTitle(const char* title);
 
 /// Prompts "Press any key to continue . . . ", waits for one key (or takes one
 /// character of redirected input, or returns at its end), then ends the line.
+/// Waits for nothing if the prompt could not be written.
 void waitForKey();
 
 /// After input has ended at a prompt: moves to a new line if the prompt is

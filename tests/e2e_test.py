@@ -8,11 +8,13 @@ import os
 import pty
 import random
 import re
+import resource
 import select
 import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import termios
 import time
 import unittest
@@ -35,6 +37,11 @@ def pi_after(terms):
     for n in range(terms):
         total += (-1) ** n / (2 * n + 1)
     return "%.50g" % (total * 4.0)
+
+
+def timeless(out):
+    """`out` with the time line's figure, or what was written of it, as T."""
+    return re.sub(r"(Time elapsed: )[0-9.e+-]*", r"\1T", out)
 
 
 def seconds(test, out):
@@ -125,6 +132,48 @@ class Pipes(unittest.TestCase):
                 with self.subTest(name):
                     done = subprocess.run([EXE], input=b"100000\n1\n", stderr=subprocess.PIPE, timeout=60, **options)
                     self.assertEqual((done.returncode, done.stderr.decode()), (1, WRITE_MESSAGE))
+
+    def test_a_cut_at_every_byte(self):
+        """Output that fails at each byte of a run, and input that ends at each byte of a dialogue."""
+        typed = b"10\n3\nk"
+        full = timeless(run(typed.decode()).stdout.decode())
+        asked = [len(BANNER + ASK_TERMS), len(BANNER + ASK_TERMS + ASK_EVERY)]
+        for limit in [*range(len(full)), None]:  # the first offset that fails ends the test
+            where = f"output limited to {limit} bytes"
+            with tempfile.TemporaryFile() as f:
+                # Writes past the limit fail (SIGXFSZ ignored). Each answer is given only if its
+                # question got through in full, and the key only once the key wait's prompt has;
+                # then standard input stays open and silent, so a run that reads on would hang.
+                def limited(limit=limit):
+                    signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+                    if limit is not None:
+                        resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+                child = subprocess.Popen([EXE], stdin=subprocess.PIPE, stdout=f, stderr=subprocess.PIPE,
+                                         preexec_fn=limited)
+                self.addCleanup(child.kill)
+                answers = typed.split(b"\n", 2)
+                child.stdin.write(b"".join(a + b"\n" for a, at in zip(answers, asked) if limit is None or at <= limit))
+                child.stdin.flush()
+                written = lambda: os.pread(f.fileno(), 1 << 16, 0).decode()  # noqa: E731
+                deadline = time.monotonic() + 10
+                while child.poll() is None and not written().endswith(PAUSE):
+                    self.assertLess(time.monotonic(), deadline, f"{where}: it waits for input after {written()!r}")
+                    time.sleep(0.001)
+                if child.poll() is None:
+                    child.stdin.write(answers[2])
+                    child.stdin.flush()
+                status, err = child.wait(timeout=10), child.stderr.read().decode()
+                child.stdin.close()
+                child.stderr.close()
+                out = timeless(written())
+                self.assertTrue(full.startswith(out), f"{where}: {out!r}")
+                self.assertEqual((status, err), (0, "") if out == full else (1, WRITE_MESSAGE), where)
+                self.assertEqual(limit is None, out == full, where)
+        given = b" x\r\n12 terms\r\n3\r\nq"
+        full = timeless(run(given.decode()).stdout.decode())
+        for cut in range(len(given) + 1):
+            out = expect_dialogue(self, given[:cut], f"input {given[:cut]!r}")
+            self.assertTrue(full.startswith(timeless(out)), f"input {given[:cut]!r}: {out!r}")
 
     def test_a_reader_that_goes_away_ends_the_run(self):
         ignore = lambda: signal.signal(signal.SIGPIPE, signal.SIG_IGN)  # noqa: E731
@@ -385,6 +434,22 @@ def hostile_input(rng):
     return (text[:-1] if text and rng.random() < 0.2 else text).encode("latin-1")
 
 
+def expect_dialogue(test, given, replay):
+    """Runs the program on the bytes `given` and checks the run against the model; returns its output."""
+    done = subprocess.run([EXE], input=given, capture_output=True, timeout=60)
+    answers, refused, asked = dialogue(given)
+    out, err = done.stdout.decode("latin-1"), done.stderr.decode("latin-1")
+    if len(answers) == 2:
+        terms, every = answers
+        progress = range(0, terms, abs(every)) if every else []
+        test.assertEqual((done.returncode, err), (0, RANGE_MESSAGE * refused), replay)
+        test.assertTrue(out.startswith(report(terms, progress, asked)), replay)
+    else:
+        test.assertEqual((done.returncode, err), (1, RANGE_MESSAGE * refused + ENDED_MESSAGE), replay)
+        test.assertEqual(out, BANNER + asked, replay)
+    return out
+
+
 class Hostile(unittest.TestCase):
     def test_random_input(self):
         seed = int(os.environ.get("ZELMAR_SEED", "20261207"))
@@ -392,18 +457,7 @@ class Hostile(unittest.TestCase):
         rng = random.Random(seed)
         for case in range(runs):
             given = hostile_input(rng)
-            replay = f"case {case} of seed {seed} (ZELMAR_SEED={seed}), input {given[:200]!r}"
-            done = subprocess.run([EXE], input=given, capture_output=True, timeout=60)
-            answers, refused, asked = dialogue(given)
-            out, err = done.stdout.decode("latin-1"), done.stderr.decode("latin-1")
-            if len(answers) == 2:
-                terms, every = answers
-                progress = range(0, terms, abs(every)) if every else []
-                self.assertEqual((done.returncode, err), (0, RANGE_MESSAGE * refused), replay)
-                self.assertTrue(out.startswith(report(terms, progress, asked)), replay)
-            else:
-                self.assertEqual((done.returncode, err), (1, RANGE_MESSAGE * refused + ENDED_MESSAGE), replay)
-                self.assertEqual(out, BANNER + asked, replay)
+            expect_dialogue(self, given, f"case {case} of seed {seed} (ZELMAR_SEED={seed}), input {given[:200]!r}")
 
 
 @unittest.skipUnless(os.environ.get("ZELMAR_NATIVE"), "needs the native build to compare with")
