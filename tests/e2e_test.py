@@ -10,6 +10,7 @@ import random
 import re
 import resource
 import select
+import shlex
 import shutil
 import signal
 import subprocess
@@ -478,6 +479,40 @@ class Cross(unittest.TestCase):
         for given in cases:
             with self.subTest(given=given):
                 self.assertEqual(transcript(run(given)), transcript(run(given, [os.environ["ZELMAR_NATIVE"]])))
+
+    @unittest.skipUnless(shutil.which("tmux"), "needs tmux")
+    def test_at_a_console(self):
+        """Typed at a terminal, which tmux emulates: the window's title, the screen, the key wait."""
+        tmux = ["tmux", "-L", f"zelmar-{os.getpid()}", "-f", "/dev/null"]
+        self.addCleanup(subprocess.run, [*tmux, "kill-server"], capture_output=True)
+        command = shlex.join([*os.environ.get("ZELMAR_EMULATOR", "").split(), EXE])
+        subprocess.run([*tmux, "new-session", "-d", "-x", "100", "-y", "40", command, ";",
+                        "set-option", "-w", "remain-on-exit", "on"], check=True)
+        pane = lambda what: subprocess.run([*tmux, "display-message", "-p", what], capture_output=True,  # noqa: E731
+                                           text=True, check=True).stdout.strip()
+        screen = lambda: subprocess.run([*tmux, "capture-pane", "-p"], capture_output=True, text=True,  # noqa: E731
+                                        check=True).stdout
+        def until(test, what):
+            deadline = time.monotonic() + 60
+            while not test():
+                self.assertLess(time.monotonic(), deadline, f"waiting for {what}: {screen()!r}")
+                self.assertTrue(what == "the end" or pane("#{pane_dead}") == "0", f"ended before {what}: {screen()!r}")
+                time.sleep(0.05)
+
+        typed = {ASK_TERMS: "10", ASK_EVERY: "3"}
+        for prompt, answer in typed.items():
+            until(lambda: prompt in screen(), prompt)
+            subprocess.run([*tmux, "send-keys", answer, "Enter"], check=True)
+        until(lambda: "Press any key" in screen(), "the key wait")
+        self.assertEqual(pane("#{pane_title}"), "Zelmar")
+        native = run("10\n3\n", [os.environ["ZELMAR_NATIVE"]]).stdout.decode().split("Time elapsed: ")[0]
+        for prompt, answer in typed.items():
+            native = native.replace(prompt, prompt + answer + "\n")  # what the terminal echoes
+        shown = screen()
+        self.assertIn(native, "\n".join(line.rstrip() for line in shown.splitlines()) + "\n", shown)
+        subprocess.run([*tmux, "send-keys", "q"], check=True)
+        until(lambda: pane("#{pane_dead}") == "1", "the end")
+        self.assertEqual(pane("#{pane_dead_status}"), "0", screen())
 
 
 if __name__ == "__main__":

@@ -47,6 +47,16 @@ if [ "$kind" = zip ]; then
     "$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | check_holds "the imports of zelmar.exe" \
         KERNEL32.dll msvcrt.dll
     [ "$("$objdump" -t "$exe" | grep -c '^\[')" = 0 ] || fail "zelmar.exe is not stripped"
+    # Its version resource, read back with the toolchain's resource compiler: the zip's version, the licence's holder.
+    version=$(basename "$zip" | sed 's/^zelmar-\(.*\)-win..\.zip$/\1/')
+    copyright=$(tr -d '\r' <"$work/unzipped/LICENSE.txt" | grep -m1 '^Copyright ')
+    resource=$("${objdump%objdump}windres" -J coff -O rc -i "$exe")
+    for value in "FileVersion\", \"$version" "ProductVersion\", \"$version" "ProductName\", \"Zelmar" \
+        "OriginalFilename\", \"zelmar.exe" "LegalCopyright\", \"$copyright" "CompanyName\", \"${copyright#* * * }" \
+        "FileDescription\", \"Zelmar Pi Approximator"; do
+        echo "$resource" | grep -qF "VALUE \"$value\"" || fail "zelmar.exe's version resource lacks $value: $resource"
+    done
+    echo "$resource" | grep -qx " FILEVERSION $(echo "$version" | sed 's/\./, /g'), 0" || fail "FILEVERSION is not $version"
     if [ $# -gt 0 ]; then  # the emulator
         check_runs "$@" "$exe"
         echo "package_test: $(basename "$zip") holds what it should, and its zelmar.exe runs"
