@@ -9,6 +9,8 @@ void setTitle(const char* /*title*/) {}
 
 void waitForKey() {}
 
+void awaitAnswer(const char* /*prompt*/) {}
+
 void leavePromptLine() {}
 
 std::int32_t tickCount()

@@ -1,10 +1,12 @@
 // Zelmar: approximates pi by summing the arctan series at x = 1,
 // pi/4 = 1 - 1/3 + 1/5 - ..., and times the summation.
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <iomanip>
 #include <iostream>
 #include <limits>
+#include <string>
 
 #include "platform.h"
 #include "systimer.h"
@@ -21,8 +23,44 @@ bool outputWritten()
     return false;
 }
 
+/// Reads the rest of the line after `answer`; if it holds more than white space, says on
+/// standard error that it was ignored, showing its start with unprintable bytes escaped.
+void dropRestOfLine(int answer)
+{
+    constexpr std::size_t shown = 40;
+    std::string rest;   // from the first byte that is not white space, one more than is shown
+    bool more = false;  // something besides white space came after that
+    for (int c = std::cin.get(); c != std::char_traits<char>::eof() && c != '\n'; c = std::cin.get()) {
+        const bool space = std::isspace(c) != 0;
+        if (rest.size() <= shown && !(rest.empty() && space)) {
+            rest += static_cast<char>(c);
+        } else if (!rest.empty() && !space) {
+            more = true;
+        }
+    }
+    while (!more && !rest.empty() && std::isspace(static_cast<unsigned char>(rest.back())) != 0) {
+        rest.pop_back();
+    }
+    if (rest.empty()) {
+        return;
+    }
+    std::cerr << "zelmar: read " << answer << ", ignoring what follows it on the line: \"";
+    for (const char c : rest.substr(0, shown)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            std::cerr << '\\' << c;
+        } else if (byte >= 0x20 && byte < 0x7f) {
+            std::cerr << c;
+        } else {
+            constexpr char hex[] = "0123456789abcdef";
+            std::cerr << "\\x" << hex[byte >> 4U] << hex[byte & 0xfU];
+        }
+    }
+    std::cerr << (more || rest.size() > shown ? "\"..." : "\"") << std::endl;
+}
+
 /// Asks `prompt` until a whole number in the range of int is typed, and
-/// discards the rest of that line. False, with a message, if the prompt could
+/// drops the rest of that line. False, with a message, if the prompt could
 /// not be written (then nothing is read) or input ends first.
 bool ask(const char* prompt, int& answer)
 {
@@ -31,7 +69,9 @@ bool ask(const char* prompt, int& answer)
         if (!outputWritten()) {
             return false;
         }
+        platform::awaitAnswer(prompt);
         if ((std::cin >> std::ws).eof()) {
+            platform::awaitAnswer(nullptr);
             platform::leavePromptLine();
             std::cerr << "zelmar: input ended before the question was answered" << std::endl;
             return false;
@@ -39,7 +79,12 @@ bool ask(const char* prompt, int& answer)
         std::cin >> answer;
         const bool ok = !std::cin.fail();
         std::cin.clear();
-        std::cin.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+        if (ok) {
+            dropRestOfLine(answer);
+        } else {
+            std::cin.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+        }
+        platform::awaitAnswer(nullptr);
         if (ok) {
             return true;
         }

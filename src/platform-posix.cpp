@@ -25,6 +25,9 @@ volatile std::sig_atomic_t amTitleWanted = 0;
 volatile std::sig_atomic_t amTitled = 0;
 volatile std::sig_atomic_t amWaiting = 0;
 volatile std::sig_atomic_t amRaw = 0;
+const char* volatile myPrompt = nullptr;  // awaiting an answer at a terminal, shown again after a stop
+
+constexpr char pausePrompt[] = "Press any key to continue . . . ";
 
 // xterm and its kin keep a stack of titles: push the user's before ours, pop it at the end.
 constexpr char popTitle[] = "\033[23;0t";
@@ -140,6 +143,13 @@ extern "C" void onStoppingSignal(int sig)
     // Here SIGCONT has woken us (or the stop was discarded, in an orphaned process group).
     setAction(sig, onStoppingSignal);
     takeTerminal();
+    // The shell has written over the screen: say again what is awaited, where the prompt goes to
+    // the terminal that we are in front of again.
+    const char* prompt = myPrompt;
+    if (prompt != nullptr && inForeground(STDOUT_FILENO)) {
+        static_cast<void>(writeAll(STDOUT_FILENO, "\r", 1) &&
+                          writeAll(STDOUT_FILENO, prompt, std::strlen(prompt)));
+    }
     errno = savedErrno;
 }
 
@@ -217,9 +227,19 @@ void setTitle(const char* title)
     takeTerminal();
 }
 
+void awaitAnswer(const char* prompt)
+{
+    if (prompt != nullptr && isatty(STDIN_FILENO) == 0) {
+        return;  // the answer is not typed
+    }
+    guardTerminal();
+    const HeldSignals held;
+    myPrompt = prompt;
+}
+
 void waitForKey()
 {
-    std::cout << "Press any key to continue . . . " << std::flush;
+    std::cout << pausePrompt << std::flush;
     if (!std::cout) {
         return;  // nobody saw the prompt, so no key is awaited
     }
@@ -227,6 +247,7 @@ void waitForKey()
         std::cin.get();
     } else {
         guardTerminal();
+        awaitAnswer(pausePrompt);
         {
             const HeldSignals held;
             amWaiting = 1;
@@ -235,6 +256,7 @@ void waitForKey()
         char key = 0;
         while (read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
         }
+        awaitAnswer(nullptr);
         const HeldSignals held;
         amWaiting = 0;
         releaseModes();

@@ -23,6 +23,9 @@ void waitForKey()
     static_cast<void>(std::system("pause"));  // NOLINT(cert-env33-c): the console's own command
 }
 
+// A console program is not stopped and continued: the prompt never needs showing again.
+void awaitAnswer(const char* /*prompt*/) {}
+
 // Ending input at the console takes Enter after Ctrl-Z, which has already ended the line.
 void leavePromptLine() {}
 

@@ -15,6 +15,10 @@ void setTitle(const char* title);
 /// Waits for nothing if the prompt could not be written.
 void waitForKey();
 
+/// While `prompt` awaits an answer typed at a terminal (nullptr once it has one), a run that
+/// is stopped and brought back to the foreground shows it again, on a line of its own.
+void awaitAnswer(const char* prompt);
+
 /// After input has ended at a prompt: moves to a new line if the prompt is
 /// still waiting on the screen for the rest of its line.
 void leavePromptLine();
