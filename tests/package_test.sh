@@ -1,7 +1,9 @@
 #!/bin/sh
-# Builds the packages and checks what each holds, and that the program in it runs.
+# Builds the packages and checks what each holds, and that the program in it runs; or checks
+# every package of a release that packaging/release.sh made.
 # Usage: package_test.sh deb BUILD_DIR SOURCE_DIR
 #        package_test.sh zip BUILD_DIR win32|win64 OBJDUMP [EMULATOR...]   (runs it only with an emulator)
+#        package_test.sh release RELEASE_DIR SOURCE_DIR
 set -eu
 kind=$1 build=$2
 shift 2
@@ -70,6 +72,87 @@ source=$1
 files="./usr/bin/zelmar ./usr/share/man/man1/zelmar.1.gz ./usr/share/doc/zelmar/copyright
        ./usr/share/doc/zelmar/changelog.gz"
 
+# Each Debian architecture: what `file` says of its programs, and what runs them here, against
+# that architecture's installed libraries (a static program needs none).
+architectures='amd64|64-bit LSB .*x86-64|
+i386|32-bit LSB .*Intel 80386|qemu-i386-static
+arm64|64-bit LSB .*ARM aarch64|qemu-aarch64-static
+armhf|32-bit LSB .*ARM, EABI5|qemu-arm-static
+s390x|64-bit MSB .*IBM S/390|qemu-s390x-static
+ppc64el|64-bit LSB .*64-bit PowerPC|qemu-ppc64le-static
+riscv64|64-bit LSB .*RISC-V|qemu-riscv64-static'
+
+# Checks the .deb given, for the Debian architecture given, whose program `file` must describe
+# as the pattern given, and runs that program with the emulator command that follows, if any.
+check_deb() {
+    deb=$1 arch=$2 machine=$3
+    shift 3
+    dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | check_holds "$deb" $files
+    dpkg-deb -c "$deb" | awk '$2 != "root/root" || ($1 != "drwxr-xr-x" && $1 != "-rw-r--r--" &&
+        !($1 == "-rwxr-xr-x" && $6 == "./usr/bin/zelmar")) { bad = bad " " $1 " " $2 " " $6 } END { exit bad != "" }' ||
+        fail "modes or owners are off in $deb"
+    for field in Package:zelmar Section:math Priority:optional Architecture:"$arch"; do
+        [ "$(dpkg-deb -f "$deb" "${field%%:*}")" = "${field#*:}" ] || fail "$field is not in $deb"
+    done
+    for field in Version Maintainer Description Depends; do
+        [ -n "$(dpkg-deb -f "$deb" "$field")" ] || fail "$deb has no $field"
+    done
+    # Each dependency is a package of that architecture installed here, where dpkg-shlibdeps found it.
+    for name in $(dpkg-deb -f "$deb" Depends | tr ',' '\n' | awk '{ print $1 }'); do
+        dpkg-query -W "$name:$arch" >/dev/null 2>&1 || fail "$deb depends on $name, which is no package of $arch here"
+    done
+    rm -rf "$work/unpacked"
+    dpkg-deb -x "$deb" "$work/unpacked"
+    elf=$work/unpacked/usr/bin/zelmar
+    file -b "$elf" | grep -Eq "$machine" || fail "$deb is for $arch, but its program is $(file -b "$elf")"
+    check_runs "$@" "$elf"
+    check_renders "$work/unpacked/usr/share/man/man1/zelmar.1.gz"
+
+    # Hardened as Debian's own packages are; lintian checks the rest.
+    readelf -hW "$elf" | grep -q 'Type:.*DYN' || fail "zelmar is not position-independent"
+    readelf --dyn-syms -W "$elf" | grep -q __stack_chk_fail || fail "zelmar has no stack protector"
+    readelf -lW "$elf" | grep -q GNU_RELRO || fail "zelmar has no read-only relocations"
+    readelf -dW "$elf" | grep -q 'FLAGS.*NOW' || fail "zelmar is not bound at start"
+    if command -v lintian >/dev/null; then
+        tags=$(lintian --pedantic -I --tag-display-limit 0 --fail-on error,warning,info,pedantic "$deb" 2>/dev/null) ||
+            fail "lintian: $tags"
+        [ -z "$tags" ] || fail "lintian: $tags"
+    fi
+}
+
+if [ "$kind" = release ]; then
+    release=$build
+    version=$(sed -n '1s/^zelmar (\([^)]*\)).*/\1/p' "$source/packaging/changelog")
+    stamp=$(date -u -d "@$(git -C "$source" log -1 --format=%ct)" '+%Y-%m-%d %H:%M:%S')
+    (cd "$release" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not hold"
+    expected="SHA256SUMS zelmar-$version-win32.zip zelmar-$version-win64.zip"
+    while IFS='|' read -r arch machine emulator; do
+        top=zelmar-$version-linux-$arch
+        tgz=$release/$top.tar.gz
+        TZ=UTC tar -tvzf "$tgz" --full-time | awk -v stamp="$stamp" '$2 != "0/0" || $4 " " $5 != stamp ||
+            ($1 != "drwxr-xr-x" && $1 != "-rw-r--r--" && !($1 == "-rwxr-xr-x" && $NF ~ /\/zelmar$/)) { print; bad = 1 }
+            END { exit bad }' || fail "owners, modes or time stamps (not $stamp) are off in $tgz"
+        tar -tzf "$tgz" | check_holds "$tgz" "$top/" "$top/zelmar" "$top/zelmar.1" "$top/README.md" "$top/LICENSE"
+        rm -rf "$work/static"
+        mkdir "$work/static"
+        tar -C "$work/static" -xzf "$tgz"
+        program=$work/static/$top/zelmar
+        file -b "$program" | grep -Eq "$machine.*static(-pie|ally) linked" ||
+            fail "$tgz is for $arch, but its program is $(file -b "$program")"
+        check_runs $emulator "$program"
+        expected="$expected $top.tar.gz"
+        if [ "$arch" != riscv64 ]; then  # Debian 12 has no riscv64
+            check_deb "$release/zelmar_${version}_$arch.deb" "$arch" "$machine" $emulator
+            expected="$expected zelmar_${version}_$arch.deb"
+        fi
+    done <<EOF
+$architectures
+EOF
+    ls "$release" | check_holds "$release" $expected
+    echo "package_test: every package in $release holds what it should, and its program runs"
+    exit 0
+fi
+
 cmake --install "$build" --prefix "$work/usr" >/dev/null
 (cd "$work" && find usr ! -type d | sed 's|^|./|') | check_holds "the installation" $files
 check_runs "$work/usr/bin/zelmar"
@@ -77,32 +160,8 @@ check_renders "$work/usr/share/man/man1/zelmar.1.gz"
 
 # Under a permissive umask, to show that the package's modes do not depend on it.
 (cd "$build" && umask 002 && cpack -G DEB -B "$work/deb" >/dev/null)
-deb=$(ls "$work"/deb/*.deb)
-dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | check_holds "$deb" $files
-dpkg-deb -c "$deb" | awk '$2 != "root/root" || ($1 != "drwxr-xr-x" && $1 != "-rw-r--r--" &&
-    !($1 == "-rwxr-xr-x" && $6 == "./usr/bin/zelmar")) { bad = bad " " $1 " " $2 " " $6 } END { exit bad != "" }' ||
-    fail "modes or owners are off in $deb"
-for field in Package:zelmar Section:math Priority:optional Architecture:"$(dpkg --print-architecture)"; do
-    [ "$(dpkg-deb -f "$deb" "${field%%:*}")" = "${field#*:}" ] || fail "$field is not in the package"
-done
-for field in Version Maintainer Description Depends; do
-    [ -n "$(dpkg-deb -f "$deb" "$field")" ] || fail "the package has no $field"
-done
-dpkg-deb -x "$deb" "$work/unpacked"
-elf=$work/unpacked/usr/bin/zelmar
-check_runs "$elf"
-check_renders "$work/unpacked/usr/share/man/man1/zelmar.1.gz"
-
-# Hardened as Debian's own packages are; lintian checks the rest.
-readelf -hW "$elf" | grep -q 'Type:.*DYN' || fail "zelmar is not position-independent"
-readelf --dyn-syms -W "$elf" | grep -q __stack_chk_fail || fail "zelmar has no stack protector"
-readelf -lW "$elf" | grep -q GNU_RELRO || fail "zelmar has no read-only relocations"
-readelf -dW "$elf" | grep -q 'FLAGS.*NOW' || fail "zelmar is not bound at start"
-if command -v lintian >/dev/null; then
-    tags=$(lintian --pedantic -I --tag-display-limit 0 --fail-on error,warning,info,pedantic "$deb" 2>/dev/null) ||
-        fail "lintian: $tags"
-    [ -z "$tags" ] || fail "lintian: $tags"
-fi
+arch=$(dpkg --print-architecture)
+check_deb "$(ls "$work"/deb/*.deb)" "$arch" "$(echo "$architectures" | awk -F'|' -v arch="$arch" '$1 == arch { print $2 }')"
 
 # Two builds from clean clones, in other directories, under other umasks and without
 # SOURCE_DATE_EPOCH, give the same bytes.
