@@ -65,11 +65,12 @@ void dropRestOfLine(int answer)
 bool ask(const char* prompt, int& answer)
 {
     for (;;) {
+        platform::awaitAnswer(prompt);  // from before it is written, so that a stop cannot slip in between
         std::cout << prompt;
         if (!outputWritten()) {
+            platform::awaitAnswer(nullptr);
             return false;
         }
-        platform::awaitAnswer(prompt);
         if ((std::cin >> std::ws).eof()) {
             platform::awaitAnswer(nullptr);
             platform::leavePromptLine();
