@@ -529,6 +529,10 @@ class Cross(unittest.TestCase):
             until(lambda: prompt in screen(), prompt)
             subprocess.run([*tmux, "send-keys", answer, "Enter"], check=True)
         until(lambda: "Press any key" in screen(), "the key wait")
+        # Keys typed before the terminal reads single keys are dropped: wait until it does.
+        tty = os.open(pane("#{pane_tty}"), os.O_RDWR | os.O_NOCTTY)
+        self.addCleanup(os.close, tty)
+        until(lambda: not termios.tcgetattr(tty)[3] & termios.ICANON, "single keys")
         self.assertEqual(pane("#{pane_title}"), "Zelmar")
         native = run("10\n3\n", [os.environ["ZELMAR_NATIVE"]]).stdout.decode().split("Time elapsed: ")[0]
         for prompt, answer in typed.items():
@@ -536,7 +540,8 @@ class Cross(unittest.TestCase):
         shown = screen()
         self.assertIn(native, "\n".join(line.rstrip() for line in shown.splitlines()) + "\n", shown)
         subprocess.run([*tmux, "send-keys", "q"], check=True)
-        until(lambda: pane("#{pane_dead}") == "1", "the end")
+        # tmux may see the terminal close before it has the exit status: wait for the status, or a signal.
+        until(lambda: pane("#{pane_dead_status}#{pane_dead_signal}"), "the end")
         self.assertEqual(pane("#{pane_dead_status}"), "0", screen())
 
 
