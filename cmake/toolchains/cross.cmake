@@ -66,5 +66,8 @@ endif()
 set(CMAKE_CROSSCOMPILING_EMULATOR ${emulator})
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     # The target's own C library and loader, from Debian's cross packages; no binfmt registration needed.
-    list(APPEND CMAKE_CROSSCOMPILING_EMULATOR -L /usr/${ZELMAR_TARGET})
+    # The library path keeps the loader from taking the C library of that architecture's multiarch
+    # packages (libc6:s390x, say) where they are installed too: a loader and a C library of two
+    # different builds end the program ("stack smashing detected").
+    list(APPEND CMAKE_CROSSCOMPILING_EMULATOR -L /usr/${ZELMAR_TARGET} -E LD_LIBRARY_PATH=/usr/${ZELMAR_TARGET}/lib)
 endif()
