@@ -110,10 +110,11 @@ int main()
               << "By Dravelund" << std::endl
               << "Uses the MacLaurin Approximation for y=arctan x" << std::endl;
 
-    // From the first write that fails, the run stops: no question is asked and nothing more is read.
+    // From the first write that fails, the run stops: no question is asked and nothing more is read
+    // (a failed banner fails the first prompt's check, before anything is read).
     int max = 0;
     int mod = 0;
-    if (!outputWritten() || !ask("Use how many terms of approximation?", max) ||
+    if (!ask("Use how many terms of approximation?", max) ||
         !ask("Output progress every how many terms?", mod)) {
         return 1;
     }
@@ -121,7 +122,8 @@ int main()
     time.start();
     for (int n = 0; n < max; ++n) {
         // An interval of 0 means no progress lines; a negative one acts as its magnitude.
-        // Once output fails (the reader has gone, say) nothing more can be reported.
+        // Once output fails (the reader has gone, say) nothing more can be reported: the report's
+        // writes then do nothing, and the check before the key wait says so.
         if (mod != 0 && n % mod == 0 && !(std::cout << n << std::endl)) {
             break;
         }
@@ -132,9 +134,6 @@ int main()
         sum = sum + s / d;
     }
     time.stop();
-    if (!outputWritten()) {
-        return 1;
-    }
 
     std::cout << std::setprecision(50) << "Number of MacLaurin terms used: " << max << std::endl
               << "Pi=" << sum * 4.0 << std::endl;

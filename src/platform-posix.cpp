@@ -25,7 +25,7 @@ volatile std::sig_atomic_t amTitleWanted = 0;
 volatile std::sig_atomic_t amTitled = 0;
 volatile std::sig_atomic_t amWaiting = 0;
 volatile std::sig_atomic_t amRaw = 0;
-const char* volatile myPrompt = nullptr;  // awaiting an answer at a terminal, shown again after a stop
+const char* volatile myPrompt = nullptr;  // a question awaiting an answer typed at a terminal
 
 constexpr char pausePrompt[] = "Press any key to continue . . . ";
 
@@ -145,7 +145,7 @@ extern "C" void onStoppingSignal(int sig)
     takeTerminal();
     // The shell has written over the screen: say again what is awaited, where the prompt goes to
     // the terminal that we are in front of again.
-    const char* prompt = myPrompt;
+    const char* prompt = amWaiting != 0 ? pausePrompt : myPrompt;
     if (prompt != nullptr && inForeground(STDOUT_FILENO)) {
         static_cast<void>(writeAll(STDOUT_FILENO, "\r", 1) &&
                           writeAll(STDOUT_FILENO, prompt, std::strlen(prompt)));
@@ -247,7 +247,6 @@ void waitForKey()
         std::cin.get();
     } else {
         guardTerminal();
-        awaitAnswer(pausePrompt);
         {
             const HeldSignals held;
             amWaiting = 1;
@@ -256,7 +255,6 @@ void waitForKey()
         char key = 0;
         while (read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
         }
-        awaitAnswer(nullptr);
         const HeldSignals held;
         amWaiting = 0;
         releaseModes();
