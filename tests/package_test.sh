@@ -59,6 +59,12 @@ if [ "$kind" = zip ]; then
         echo "$resource" | grep -qF "VALUE \"$value\"" || fail "zelmar.exe's version resource lacks $value: $resource"
     done
     echo "$resource" | grep -qx " FILEVERSION $(echo "$version" | sed 's/\./, /g'), 0" || fail "FILEVERSION is not $version"
+    # The oldest Windows it starts on, as its header says, is the one README.txt names.
+    oldest=$("$objdump" -p "$exe" | awk '/^MajorSubsystemVersion/ { major = $2 } /^MinorSubsystemVersion/ { print major "." $2 }')
+    oldest=$(case $oldest in 5.1) echo "Windows XP" ;; 6.0) echo "Windows Vista" ;; 6.1) echo "Windows 7" ;;
+             6.2) echo "Windows 8" ;; 10.0) echo "Windows 10" ;; *) echo "Windows $oldest" ;; esac)
+    tr -d '\r' <"$work/unzipped/README.txt" | tr '\n' ' ' | grep -q "start on $oldest or any later Windows" ||
+        fail "README.txt does not say that zelmar.exe starts on $oldest or any later Windows, as its header does"
     if [ $# -gt 0 ]; then  # the emulator
         check_runs "$@" "$exe"
         echo "package_test: $(basename "$zip") holds what it should, and its zelmar.exe runs"
@@ -132,10 +138,12 @@ if [ "$kind" = release ]; then
         TZ=UTC tar -tvzf "$tgz" --full-time | awk -v stamp="$stamp" '$2 != "0/0" || $4 " " $5 != stamp ||
             ($1 != "drwxr-xr-x" && $1 != "-rw-r--r--" && !($1 == "-rwxr-xr-x" && $NF ~ /\/zelmar$/)) { print; bad = 1 }
             END { exit bad }' || fail "owners, modes or time stamps (not $stamp) are off in $tgz"
-        tar -tzf "$tgz" | check_holds "$tgz" "$top/" "$top/zelmar" "$top/zelmar.1" "$top/README.md" "$top/LICENSE"
+        tar -tzf "$tgz" | check_holds "$tgz" "$top/" "$top/zelmar" "$top/zelmar.1" "$top/README" "$top/LICENSE"
         rm -rf "$work/static"
         mkdir "$work/static"
         tar -C "$work/static" -xzf "$tgz"
+        [ "$(head -n 1 "$work/static/$top/README")" = "Zelmar $version for Linux ($arch)" ] ||
+            fail "$tgz's README is not the one for whoever unpacked it"
         program=$work/static/$top/zelmar
         file -b "$program" | grep -Eq "$machine.*static(-pie|ally) linked" ||
             fail "$tgz is for $arch, but its program is $(file -b "$program")"
@@ -163,15 +171,20 @@ check_renders "$work/usr/share/man/man1/zelmar.1.gz"
 arch=$(dpkg --print-architecture)
 check_deb "$(ls "$work"/deb/*.deb)" "$arch" "$(echo "$architectures" | awk -F'|' -v arch="$arch" '$1 == arch { print $2 }')"
 
-# Two builds from clean clones, in other directories, under other umasks and without
-# SOURCE_DATE_EPOCH, give the same bytes.
+# In clean clones, in other directories, under other umasks and without SOURCE_DATE_EPOCH: the
+# README's first command builds the program and nothing else, and starts it; then two packages
+# built there have the same bytes.
 if [ -e "$source/.git" ]; then
+    first=$(grep -m1 -E '^cmake .* && \./build/zelmar$' "$source/README.md") ||
+        fail "README.md has no command that builds and starts the program"
     for place in one:022 two/deeper:077; do
         mask=${place#*:} place=${place%:*}
         git clone -q "$source" "$work/$place/zelmar"
-        (umask "$mask" && cd "$work/$place/zelmar" && unset SOURCE_DATE_EPOCH &&
-            cmake -S . -B build -DBUILD_TESTING=OFF >/dev/null && cmake --build build --parallel 2 >/dev/null &&
-            cd build && cpack -G DEB >/dev/null)
+        check_runs sh -c "umask $mask && cd '$work/$place/zelmar' && unset SOURCE_DATE_EPOCH && $first"
+        for extra in tests bench; do
+            [ ! -e "$work/$place/zelmar/build/$extra" ] || fail "the README's first command builds the $extra too"
+        done
+        (umask "$mask" && cd "$work/$place/zelmar/build" && unset SOURCE_DATE_EPOCH && cpack -G DEB >/dev/null)
     done
     cmp "$work"/one/zelmar/build/*.deb "$work"/two/deeper/zelmar/build/*.deb ||
         fail "two builds of the same commit give different packages"

@@ -1,0 +1,131 @@
+# Installation and packages. Linux gets the program, its manual page and
+# Debian's documents under /usr; Windows a zip with the .exe, README and licence.
+include(GNUInstallDirs)
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+find_program(GZIP gzip)
+
+# `file` compressed as gzip -9n (no name, no time stamp), where gzip is at hand;
+# sets `var` to whichever file is to be installed.
+function(zelmar_compressed var file)
+    if(GZIP)
+        cmake_path(GET file FILENAME name)
+        add_custom_command(OUTPUT ${name}.gz
+            COMMAND ${GZIP} -9 -n -c ${file} > ${name}.gz
+            DEPENDS ${file} VERBATIM)
+        add_custom_target(${name}_gz ALL DEPENDS ${name}.gz)
+        set(${var} ${CMAKE_CURRENT_BINARY_DIR}/${name}.gz PARENT_SCOPE)
+    else()
+        set(${var} ${file} PARENT_SCOPE)
+    endif()
+endfunction()
+
+# The Debian architecture of the program: the toolchain's, or this machine's.
+if(NOT WIN32)
+    set(triple_option "")
+    if(CMAKE_CROSSCOMPILING)
+        set(triple_option -t ${ZELMAR_TARGET})
+    endif()
+    execute_process(COMMAND dpkg-architecture ${triple_option} -qDEB_HOST_ARCH OUTPUT_VARIABLE ZELMAR_DEB_ARCH
+        OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+endif()
+
+# An archive's README speaks to whoever unpacked it. What it shares with README.md comes from there:
+# the opening paragraph, and the example run below it.
+if(ZELMAR_STATIC OR WIN32)
+    file(READ README.md readme)
+    if(NOT readme MATCHES "^# Zelmar\n\n([^\n]+(\n[^\n]+)*)\n\n```text\n([^`]*)```")
+        message(FATAL_ERROR "README.md does not open with a paragraph followed by an example run")
+    endif()
+    set(ZELMAR_ABOUT "${CMAKE_MATCH_1}")
+    string(REGEX REPLACE "([^\n]*)\n" "    \\1\n" ZELMAR_EXAMPLE "${CMAKE_MATCH_3}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS README.md)
+endif()
+
+if(ZELMAR_STATIC AND NOT WIN32)
+    # A static archive for any Linux (packaging/release.sh makes it): the program, its manual
+    # page, README and licence, in one folder.
+    install(TARGETS zelmar RUNTIME DESTINATION .)
+    configure_file(doc/zelmar.1.in zelmar.1 @ONLY)
+    configure_file(packaging/README-linux.in README @ONLY)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zelmar.1 ${CMAKE_CURRENT_BINARY_DIR}/README LICENSE DESTINATION .)
+elseif(WIN32)
+    install(TARGETS zelmar RUNTIME DESTINATION .)
+    # Text files that Notepad opens by a double click: .txt, with CR LF line ends (those of the
+    # text taken from README.md too, which configure_file writes as it finds them).
+    string(REPLACE "\n" "\r\n" ZELMAR_ABOUT "${ZELMAR_ABOUT}")
+    string(REPLACE "\n" "\r\n" ZELMAR_EXAMPLE "${ZELMAR_EXAMPLE}")
+    configure_file(packaging/README-windows.txt.in README.txt @ONLY NEWLINE_STYLE CRLF)
+    configure_file(LICENSE LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt DESTINATION .)
+else()
+    install(TARGETS zelmar RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    # Debian, as dh_strip does, drops the compiler's notes with the symbols.
+    install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+        execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment --remove-section=.note
+            \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:zelmar>\"
+            COMMAND_ERROR_IS_FATAL ANY)
+    endif()")
+
+    configure_file(doc/zelmar.1.in zelmar.1 @ONLY)
+    zelmar_compressed(man_page ${CMAKE_CURRENT_BINARY_DIR}/zelmar.1)
+    install(FILES ${man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+    # The copyright file in Debian's machine-readable format, with the licence's terms from LICENSE.
+    file(READ LICENSE license)
+    string(REGEX REPLACE "^.*\n(Permission )" "\\1" license "${license}")
+    string(REGEX REPLACE "\n+$" "" license "${license}")
+    string(REGEX REPLACE "\n\n" "\n.\n" license "${license}")
+    string(REPLACE "\n" "\n " license "${license}")
+    set(ZELMAR_LICENSE_TERMS " ${license}")
+    configure_file(packaging/copyright.in copyright @ONLY)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS LICENSE)
+    zelmar_compressed(changelog ${PROJECT_SOURCE_DIR}/packaging/changelog)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/copyright ${changelog} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
+
+# Packages are reproducible: their time stamps are the last commit's (or the
+# changelog's outside git), unless SOURCE_DATE_EPOCH says otherwise when cpack runs.
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+    set(ZELMAR_SOURCE_DATE_EPOCH $ENV{SOURCE_DATE_EPOCH})
+else()
+    find_package(Git QUIET)
+    if(GIT_FOUND AND EXISTS ${PROJECT_SOURCE_DIR}/.git)
+        execute_process(COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct
+            WORKING_DIRECTORY ${PROJECT_SOURCE_DIR} OUTPUT_VARIABLE ZELMAR_SOURCE_DATE_EPOCH
+            OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    endif()
+    if(NOT ZELMAR_SOURCE_DATE_EPOCH)
+        file(TIMESTAMP packaging/changelog ZELMAR_SOURCE_DATE_EPOCH "%s" UTC)
+    endif()
+endif()
+configure_file(packaging/cpack-options.cmake.in cpack-options.cmake @ONLY)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_BINARY_DIR}/cpack-options.cmake)
+
+set(CPACK_PACKAGE_NAME zelmar)
+set(CPACK_PACKAGE_VENDOR "The Zelmar developers")
+set(CPACK_PACKAGE_CONTACT ${ZELMAR_MAINTAINER})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "approximate pi with the arctan series and time the summation")
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+    "An interactive console program that sums as many terms of the arctan series"
+    "at x = 1 as asked, showing every k-th term's index as it goes, then reports"
+    "its approximation of pi to 50 significant digits and the wall-clock time"
+    "the summation took.")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/fixed-modes.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/fixed-modes.cmake)
+if(WIN32)
+    set(CPACK_GENERATOR ZIP)
+    set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+else()
+    set(CPACK_GENERATOR DEB)
+    set(CPACK_DEBIAN_PACKAGE_SECTION math)
+    set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    # Its dependencies come from that architecture's own libraries (Debian's multiarch packages,
+    # libc6:arm64 and so on), as Debian cross-builds, never from the cross toolchain's copies.
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${ZELMAR_DEB_ARCH})
+    set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+    set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+endif()
+include(CPack)
