@@ -426,15 +426,21 @@ class Terminal(unittest.TestCase):
         self.addCleanup(os.waitpid, pid, 0)
         self.addCleanup(kill_session, pid)
         self.read_until(lambda: b"START" in self.seen, "the shell")
-        stops = 0
+        # After each stop at a question or at the key wait that awaits what is typed at the terminal,
+        # fg shows that prompt again, at a line's start; no other prompt is shown twice.
+        stops, at, again = 0, None, []
         arrived = {
             "prompt": lambda: ASK_TERMS.encode() in self.seen + in_file(),
             "summing": lambda: b"?0\r\n" in self.seen,
-            "stopped": lambda: self.seen.count(b"STOPPED") == stops and self.seen.count(TITLE) == (stops + 1) * bool(titles),
+            "stopped": lambda: self.seen.count(b"STOPPED") == stops and self.seen.count(TITLE) == (stops + 1) * bool(titles)
+            and all(self.seen.count(b"\r" + prompt.encode()) == again.count(prompt) for prompt in again),
         }
         for step in steps:
             last = len(self.seen)
-            stops += step == "stopped"
+            at = {"prompt": ASK_TERMS, "wait": PAUSE, "summing": None}.get(step, at)
+            if step == "stopped":
+                stops += 1
+                again += [at] if at and "redirect" not in options else []
             if step == "wait":
                 self.wait_for_key_wait()
             elif isinstance(step, str):
@@ -444,12 +450,6 @@ class Terminal(unittest.TestCase):
             else:
                 os.kill(os.tcgetpgrp(self.fd), step)
         self.read_until(lambda: re.search(rb"REST \[.*\]", self.seen, re.S), "the end")
-        # After each stop at a question or at the key wait that awaits what is typed at the terminal,
-        # fg shows that prompt again, at a line's start; no other prompt is shown twice.
-        at, again = None, []
-        for step in steps:
-            at = {"prompt": ASK_TERMS, "wait": PAUSE, "summing": None}.get(step, at)
-            again += [at] if step == "stopped" and at and "redirect" not in options else []
         for prompt in (ASK_TERMS, ASK_EVERY, PAUSE):
             self.assertEqual(self.seen.count(prompt.encode()), (prompt.encode() in self.seen) + again.count(prompt), prompt)
             self.assertEqual(self.seen.count(b"\r" + prompt.encode()), again.count(prompt), prompt)
