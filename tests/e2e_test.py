@@ -510,7 +510,7 @@ class Console(unittest.TestCase):
         tmux("new-session", "-d", "-x", "100", "-y", "40", shlex.join([*EMULATOR, EXE]), ";",
              "set-option", "-w", "remain-on-exit", "on")
         pane = lambda what: tmux("display-message", "-p", what).strip()  # noqa: E731
-        screen = lambda: tmux("capture-pane", "-p")  # noqa: E731
+        screen = lambda: tmux("capture-pane", "-p", "-S", "-")  # noqa: E731  (with what scrolled off)
         def wait(condition, what):  # failing at once where the program has ended before `what`
             def step():
                 self.assertTrue(what == "the end" or pane("#{pane_dead}") == "0", f"ended before {what}: {screen()!r}")
