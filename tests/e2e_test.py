@@ -135,10 +135,10 @@ def run(given, command=None, timeout=BOUND, **options):
     return done.returncode, text(done.stdout), text(done.stderr)
 
 
-def spawn(test, command=None, **options):
-    """Starts the program, or `command`, to be driven by `test`; it is killed after BOUND seconds,
-    so that a read of its output cannot wait for ever, and at the end of the test."""
-    child = subprocess.Popen(command or [EXE], **options)
+def spawn(test, **options):
+    """Starts the program, to be driven by `test`; it is killed after BOUND seconds, so that a read
+    of its output cannot wait for ever, and at the end of the test."""
+    child = subprocess.Popen([EXE], **options)
     watchdog = threading.Timer(BOUND, child.kill)
     watchdog.start()
     test.addCleanup(watchdog.cancel)
@@ -192,9 +192,9 @@ class Pipes(unittest.TestCase):
         # The stand-in for pow counts the calls: two a term, as the series is written.
         counter = os.environ.get("ZELMAR_POW_COUNTER")
         count = os.path.join(SCRATCH, f"zelmar-pow-{os.getpid()}")
+        environment = preloading(LD_PRELOAD=counter or "", ZELMAR_POW_COUNT=count)
         for given, *literal in TRANSCRIPTS:
             with self.subTest(given=given[:20]):
-                environment = preloading(LD_PRELOAD=counter or "", ZELMAR_POW_COUNT=count)
                 check_run(self, given, given[:20], literal, env=environment)
                 if counter:
                     self.assertEqual(int(pathlib.Path(count).read_text()), 2 * max(literal[0] or 0, 0), "calls of pow")
