@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <iomanip>
 #include <iostream>
 #include <limits>
@@ -104,6 +105,10 @@ int main()
     volatile int x = 1;
     double sum = 0.0;
     SysTimer time;
+
+    // Input is taken a byte at a time, so that what follows the last thing read (the key, in
+    // the end) is left for whoever reads standard input next.
+    static_cast<void>(std::setvbuf(stdin, nullptr, _IONBF, 0));
 
     platform::setTitle("Zelmar");
     std::cout << "Zelmar Pi Approximator" << std::endl

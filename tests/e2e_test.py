@@ -129,9 +129,15 @@ TRANSCRIPTS = [
 
 def run(given, command=None, timeout=BOUND, **options):
     """Runs the program (in its emulator, if any), or `command`, on the bytes `given`: its exit
-    status, standard output and standard error, as text with LF line ends."""
+    status, standard output and standard error, as text with LF line ends. The program's own lines
+    must end in bare LF, or on Windows in CR LF."""
     done = subprocess.run(command or [*EMULATOR, EXE], input=given, capture_output=True, timeout=timeout, **options)
-    text = lambda b: b.decode("latin-1").replace("\r\n", "\n")  # noqa: E731
+    crlf = not command and EXE.endswith(".exe")
+
+    def text(b):
+        if re.search(rb"(?<!\r)\n" if crlf else rb"\r", b):
+            raise AssertionError(f"lines that do not end in {'CR LF' if crlf else 'bare LF'}: {b[-300:]!r}")
+        return b.decode("latin-1").replace("\r\n", "\n")
     return done.returncode, text(done.stdout), text(done.stderr)
 
 
@@ -211,22 +217,28 @@ class Pipes(unittest.TestCase):
             where = f"output limited to {limit} bytes"
             with tempfile.TemporaryFile() as f:
                 # Writes past the limit fail (SIGXFSZ ignored). Each answer is given only if its
-                # question got through in full, and the key only once the key wait's prompt has;
-                # then standard input stays open and silent, so a run that reads on would hang.
+                # question got through in full, and the key (with more after it) only once the key
+                # wait's prompt has; standard input stays open and silent, so a run that reads on
+                # would hang, and the test reads what the program left in it.
                 def limited(limit=limit):
                     signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
                     if limit == -1:
                         os.close(1)
                     elif limit is not None:
                         resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
-                child = spawn(self, stdin=subprocess.PIPE, stdout=f, stderr=subprocess.PIPE, preexec_fn=limited)
+                given, giving = os.pipe()
+                child = spawn(self, stdin=given, stdout=f, stderr=subprocess.PIPE, preexec_fn=limited)
                 answers = typed.split(b"\n", 2)
-                child.stdin.write(b"".join(a + b"\n" for a, at in zip(answers, asked) if limit is None or at <= limit))
-                child.stdin.flush()
+                os.write(giving, b"".join(a + b"\n" for a, at in zip(answers, asked) if limit is None or at <= limit))
                 written = lambda: os.pread(f.fileno(), 1 << 16, 0).decode()  # noqa: E731
                 until(self, lambda: child.poll() is not None or written().endswith(PAUSE),
                       lambda: f"{where}: the end, but it waits for input after {written()!r}")
-                err = child.communicate(answers[2] if child.poll() is None else None, timeout=10)[1].decode()
+                key = child.poll() is None and os.write(giving, answers[2] + b"\nnext")
+                err = child.communicate(timeout=10)[1].decode()
+                os.write(giving, b"|")  # what follows the key is the next reader's
+                self.assertEqual(os.read(given, 100), b"\nnext|" if key else b"|", f"{where}: left unread")
+                os.close(given)
+                os.close(giving)
                 out = timeless(written())
                 self.assertTrue(full.startswith(out), f"{where}: {out!r}")
                 self.assertEqual((child.returncode, err), (0, "") if out == full else (1, WRITE_MESSAGE), where)
