@@ -7,6 +7,8 @@ namespace platform {
 
 void setTitle(const char* /*title*/) {}
 
+void muteKeys() {}
+
 void waitForKey() {}
 
 void awaitAnswer(const char* /*prompt*/) {}

@@ -124,6 +124,7 @@ int main()
         return 1;
     }
 
+    platform::muteKeys();
     time.start();
     for (int n = 0; n < max; ++n) {
         // An interval of 0 means no progress lines; a negative one acts as its magnitude.

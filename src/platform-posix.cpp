@@ -1,10 +1,11 @@
 // POSIX terminals: the title through xterm's escapes, the key wait in
 // non-canonical mode, ticks from the monotonic clock.
 //
-// Two things are borrowed from the user's terminal: its title, and (during the
-// key wait) its input modes. Each has a flag for "we want it" and one for "we
-// hold it now". Whatever ends or stops the program gives back what it holds;
-// after a stop it takes again what it wants, once it is in the foreground.
+// Two things are borrowed from the user's terminal: its title, and (from the
+// summation to the end of the key wait) its input modes. Each has a setting for
+// "we want it" and one for "we hold it now". Whatever ends or stops the program
+// gives back what it holds; after a stop it takes again what it wants, once it is
+// in the foreground.
 #include <termios.h>
 #include <unistd.h>
 
@@ -23,8 +24,10 @@ namespace {
 termios mySavedModes{};
 volatile std::sig_atomic_t amTitleWanted = 0;
 volatile std::sig_atomic_t amTitled = 0;
-volatile std::sig_atomic_t amWaiting = 0;
-volatile std::sig_atomic_t amRaw = 0;
+// The input modes wanted, and those the terminal is in now: the user's own, or ours.
+enum Modes : std::sig_atomic_t { usersModes, quietModes, keyModes };
+volatile std::sig_atomic_t myWantedModes = usersModes;
+volatile std::sig_atomic_t myHeldModes = usersModes;
 const char* volatile myPrompt = nullptr;  // a question awaiting an answer typed at a terminal
 
 constexpr char pausePrompt[] = "Press any key to continue . . . ";
@@ -58,10 +61,10 @@ bool inForeground(int fd) noexcept { return tcgetpgrp(fd) == getpgrp(); }
 
 void releaseModes() noexcept
 {
-    if (amRaw != 0) {
+    if (myHeldModes != usersModes) {
         // Flushing drops the rest of a key that sends several bytes (an arrow key, say).
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &mySavedModes);
-        amRaw = 0;
+        myHeldModes = usersModes;
     }
 }
 
@@ -80,19 +83,25 @@ void takeTerminal() noexcept
         amTitled = 1;
         static_cast<void>(writeAll(STDOUT_FILENO, mySetTitle, std::strlen(mySetTitle)));
     }
-    // The modes are saved afresh each time: a shell may have changed them while we were stopped.
-    if (amWaiting != 0 && amRaw == 0 && inForeground(STDIN_FILENO) &&
-        tcgetattr(STDIN_FILENO, &mySavedModes) == 0) {
-        termios keys = mySavedModes;
-        // One key, unechoed, ends the wait; Ctrl-C, Ctrl-\ and Ctrl-Z keep their meaning.
-        keys.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
-        keys.c_iflag &= ~static_cast<tcflag_t>(IXON);
-        keys.c_cc[VMIN] = 1;
-        keys.c_cc[VTIME] = 0;
-        amRaw = 1;
-        // Flushing drops what was typed during the summation.
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &keys);
+    // The user's modes are saved afresh each time: a shell may have changed them while we were stopped.
+    const std::sig_atomic_t wanted = myWantedModes;
+    if (wanted == usersModes || wanted == myHeldModes || !inForeground(STDIN_FILENO) ||
+        (myHeldModes == usersModes && tcgetattr(STDIN_FILENO, &mySavedModes) != 0)) {
+        return;
     }
+    termios modes = mySavedModes;
+    // Keys typed during the summation are not echoed, lest the report start mid-line.
+    modes.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    if (wanted == keyModes) {
+        // One key, unechoed, ends the wait; Ctrl-C, Ctrl-\ and Ctrl-Z keep their meaning.
+        modes.c_lflag &= ~static_cast<tcflag_t>(ICANON | IEXTEN);
+        modes.c_iflag &= ~static_cast<tcflag_t>(IXON);
+        modes.c_cc[VMIN] = 1;
+        modes.c_cc[VTIME] = 0;
+    }
+    myHeldModes = wanted;
+    // Flushing drops what was typed before: during the summation, at the key wait.
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &modes);
 }
 
 /// The signals whose handlers touch the terminal; each handler holds back all of them.
@@ -145,7 +154,7 @@ extern "C" void onStoppingSignal(int sig)
     takeTerminal();
     // The shell has written over the screen: say again what is awaited, where the prompt goes to
     // the terminal that we are in front of again.
-    const char* prompt = amWaiting != 0 ? pausePrompt : myPrompt;
+    const char* prompt = myWantedModes == keyModes ? pausePrompt : myPrompt;
     if (prompt != nullptr && inForeground(STDOUT_FILENO)) {
         static_cast<void>(writeAll(STDOUT_FILENO, "\r", 1) &&
                           writeAll(STDOUT_FILENO, prompt, std::strlen(prompt)));
@@ -209,6 +218,19 @@ bool smartTerminal()
     return isatty(STDOUT_FILENO) != 0 && term != nullptr && *term != '\0' && std::strcmp(term, "dumb") != 0;
 }
 
+/// Wants the input modes given, and takes them if the terminal is ours to change.
+void wantModes(Modes modes)
+{
+    guardTerminal();
+    const HeldSignals held;
+    myWantedModes = modes;
+    if (modes == usersModes) {
+        releaseModes();
+    } else {
+        takeTerminal();
+    }
+}
+
 }  // namespace
 
 namespace platform {
@@ -237,6 +259,13 @@ void awaitAnswer(const char* prompt)
     myPrompt = prompt;
 }
 
+void muteKeys()
+{
+    if (isatty(STDIN_FILENO) != 0) {
+        wantModes(quietModes);
+    }
+}
+
 void waitForKey()
 {
     std::cout << pausePrompt << std::flush;
@@ -246,18 +275,11 @@ void waitForKey()
     if (isatty(STDIN_FILENO) == 0) {
         std::cin.get();
     } else {
-        guardTerminal();
-        {
-            const HeldSignals held;
-            amWaiting = 1;
-            takeTerminal();
-        }
+        wantModes(keyModes);
         char key = 0;
         while (read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
         }
-        const HeldSignals held;
-        amWaiting = 0;
-        releaseModes();
+        wantModes(usersModes);
     }
     std::cout << std::endl;
 }

@@ -17,6 +17,9 @@ void setTitle(const char* title)
     static_cast<void>(std::system(command.c_str()));  // NOLINT(cert-env33-c): the console's own command
 }
 
+// The console does not echo keys typed while the program is not reading them.
+void muteKeys() {}
+
 void waitForKey()
 {
     std::cout.flush();                        // the interpreter writes its prompt after ours

@@ -10,6 +10,10 @@ namespace platform {
 /// that understands it. The user's own title comes back when the program ends.
 void setTitle(const char* title);
 
+/// From now until the key wait, keys typed at a terminal are neither echoed nor
+/// kept, so that the report starts on a line of its own.
+void muteKeys();
+
 /// Prompts "Press any key to continue . . . ", waits for one key (or takes one
 /// character of redirected input, or returns at its end), then ends the line.
 /// Waits for nothing if the prompt could not be written.

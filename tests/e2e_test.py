@@ -483,6 +483,8 @@ class Terminal(unittest.TestCase):
         self.assertEqual(re.findall(rb"\x1b\[2[23];0t|\x1b\]0;[^\x07]*\x07", seen), titles)
         self.assertEqual(re.search(rb"REST \[(.*)\]", seen, re.S).group(1).strip(), b"",
                          "nothing is left for the next program to read")
+        if b"Number of" in seen and b"STOPPED" not in seen:  # keys typed while summing are not echoed
+            self.assertRegex(seen.split(ASK_EVERY.encode())[-1].split(b"Number of")[0], rb"\A(\d+\r\n)+\Z")
         if steps[-1] == b"\x04":  # the message starts a line of its own
             self.assertRegex(seen, rb"(\A|\n)" + re.escape(ENDED_MESSAGE.encode().replace(b"\n", b"\r\n")))
 
