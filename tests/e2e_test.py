@@ -193,10 +193,17 @@ def preloading(**variables):
     return dict(os.environ, ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0", **variables)
 
 
-class Pipes(unittest.TestCase):
+def built(name):
+    """The path of `name`, which the tests build beside the program, in the build's tests/; None if
+    it was not built."""
+    path = os.path.join(os.path.dirname(EXE), "tests", name)
+    return path if os.path.exists(path) else None
+
+
+class Transcripts(unittest.TestCase):
     def test_transcripts(self):
         # The stand-in for pow counts the calls: two a term, as the series is written.
-        counter = os.environ.get("ZELMAR_POW_COUNTER")
+        counter = built("libpow_counter.so")
         count = os.path.join(SCRATCH, f"zelmar-pow-{os.getpid()}")
         environment = preloading(LD_PRELOAD=counter or "", ZELMAR_POW_COUNT=count)
         for given, *literal in TRANSCRIPTS:
@@ -206,8 +213,10 @@ class Pipes(unittest.TestCase):
                     self.assertEqual(int(pathlib.Path(count).read_text()), 2 * max(literal[0] or 0, 0), "calls of pow")
                     os.remove(count)
         if not counter:
-            self.skipTest("calls of pow not counted: ZELMAR_POW_COUNTER names no stand-in for pow")
+            self.skipTest("calls of pow not counted: no stand-in for pow was built")
 
+
+class Pipes(unittest.TestCase):
     def test_a_cut_at_every_byte(self):
         """Output that fails at each byte of a run, or from the start, and input that ends at each byte."""
         typed = b"10\n3\nk"
@@ -284,6 +293,8 @@ class Pipes(unittest.TestCase):
         # In whole milliseconds, the figure may fall a tick short of either bound.
         self.assertTrue(held - 0.002 <= seconds(self, out.decode()) <= span + 0.002, (held, span, out[-100:]))
 
+
+class Long(unittest.TestCase):
     @unittest.skipUnless(shutil.which("faketime"), "needs faketime (Debian package faketime)")
     def test_long_times_keep_five_digits(self):
         # A clock a thousand times too fast makes a run of a quarter of a second take minutes, still
@@ -293,11 +304,13 @@ class Pipes(unittest.TestCase):
             out = run(b"15000000\n0\n", ["faketime", "-f", "+0 x1000", EXE], env=preloading())[1]
             self.assertGreater(seconds(self, out), 100)
 
-    @unittest.skipUnless(os.environ.get("ZELMAR_SERIES_REFERENCE"), "needs the independent series sum")
     def test_more_than_two_to_the_thirty_terms(self):
         # 2n+1 passes the range of int here; every term must still be the true one.
+        reference = built("series_reference")
+        if not reference:
+            self.skipTest("needs the independent series sum, which was not built")
         terms = 2**30 + 3
-        expected = subprocess.run([os.environ["ZELMAR_SERIES_REFERENCE"], str(terms)], capture_output=True,
+        expected = subprocess.run([reference, str(terms)], capture_output=True,
                                   text=True, check=True, timeout=BOUND * 5).stdout
         out = run(f"{terms}\n0\n".encode(), timeout=BOUND * 5)[1]
         self.assertIn(f"Number of MacLaurin terms used: {terms}\nPi={expected}", out)
