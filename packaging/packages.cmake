@@ -47,6 +47,10 @@ if(ZELMAR_STATIC AND NOT WIN32)
     # page, README and licence, in one folder.
     install(TARGETS zelmar RUNTIME DESTINATION .)
     configure_file(doc/zelmar.1.in zelmar.1 @ONLY)
+    set(ZELMAR_PROCESSOR_NOTE "")
+    if(ZELMAR_NEEDS_SSE2)
+        set(ZELMAR_PROCESSOR_NOTE " that has SSE2 (Pentium 4, Athlon 64 or later)")
+    endif()
     configure_file(packaging/README-linux.in README @ONLY)
     install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zelmar.1 ${CMAKE_CURRENT_BINARY_DIR}/README LICENSE DESTINATION .)
 elseif(WIN32)
@@ -111,6 +115,9 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
     "at x = 1 as asked, showing every k-th term's index as it goes, then reports"
     "its approximation of pi to 50 significant digits and the wall-clock time"
     "the summation took.")
+if(ZELMAR_NEEDS_SSE2)
+    string(APPEND CPACK_PACKAGE_DESCRIPTION "\n.\nIt needs a processor with SSE2 (Pentium 4, Athlon 64 or later).")
+endif()
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/fixed-modes.cmake)
 set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/fixed-modes.cmake)

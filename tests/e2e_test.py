@@ -32,6 +32,7 @@ PAUSE = "Press any key to continue . . . "
 RANGE_MESSAGE = "zelmar: expected a whole number from -2147483648 to 2147483647\n"
 ENDED_MESSAGE = "zelmar: input ended before the question was answered\n"
 WRITE_MESSAGE = "zelmar: could not write to standard output\n"
+SSE2_MESSAGE = "zelmar: this program needs a processor with SSE2 (Pentium 4, Athlon 64 or later)\n"
 SECONDS = r"Time elapsed: (\d+(?:\.\d+)?(?:e[-+]\d+)?)\n"  # the time line, its figure in general notation
 BOUND = 60  # seconds that any one run of the program, or any one wait, may take at most
 SCRATCH = os.environ.get("TMPDIR", "/tmp")
@@ -527,6 +528,19 @@ class Cross(unittest.TestCase):
 
 
 class Console(unittest.TestCase):
+        if os.path.basename(EMULATOR[0]) == "qemu-i386-static":  # a processor without SSE2 is told so
+            self.assertEqual(run(b"", [EMULATOR[0], "-cpu", "pentium2", *EMULATOR[1:], EXE]), (1, "", SSE2_MESSAGE))
+
+
+# Typed at a terminal that tmux emulates: each step waits for its text on the screen, then sends its
+# keys; and how the run ends, as tmux says it (status/signal), None for as Ctrl-C ends a program here
+# (the Windows build's status is then 0xC000013A, of which Linux keeps the low byte).
+CONSOLE = [
+    ("a key", [(ASK_TERMS, "10", "Enter"), (ASK_EVERY, "3", "Enter"), ("Press any key", "q")], "0/"),
+    ("Ctrl-C at a question", [(ASK_TERMS, "C-c")], None),
+    ("Ctrl-C while summing", [(ASK_TERMS, "2000000000", "Enter"), (ASK_EVERY, "1000000000", "Enter"),
+                              ("?1000000000\n0\n", "C-c")], None),
+]
     @unittest.skipUnless(shutil.which("tmux"), "needs tmux (Debian package tmux)")
     def test_at_a_console(self):
         """Typed at a terminal, which tmux emulates: the window's title, the screen, the key wait."""

@@ -28,6 +28,18 @@ win64|PE32\+ executable \(console\) x86-64|'
 check_runs() {
     printf '2\n1\n' | "$@" | tr -d '\r' | grep -qx 'Pi=2.6666666666666669627261399000417441129684448242188' ||
         fail "$* does not report as it should"
+    if [ "$1" = qemu-i386-static ]; then
+        status=0
+        said=$("$1" -cpu pentium2 "$2" 2>&1 </dev/null) || status=$?
+        [ "$status: $said" = "1: zelmar: this program needs a processor with SSE2 (Pentium 4, Athlon 64 or later)" ] ||
+            fail "on a Pentium II, $2 should say that it needs SSE2, but it gave $status: $said"
+    fi
+}
+
+# The README's first command, which builds and starts the program, in the source folder given.
+first_command() {
+    grep -m1 -E '^cmake .* && \./build/zelmar$' "$1/README.md" ||
+        fail "$1/README.md has no command that builds and starts the program"
 }
 
 # Checks that the paths on standard input, one a line, are the set given.
