@@ -9,10 +9,26 @@
 
 #include "platform.h"
 
+namespace {
+
+/// Ctrl-C and Ctrl-Break end the program as Windows ends a console program by default, with the
+/// status that says so (Wine's default would be 0, the status of a run that went well).
+BOOL WINAPI onControl(DWORD event)
+{
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+        ExitProcess(STATUS_CONTROL_C_EXIT);
+    }
+    return FALSE;
+}
+
+}  // namespace
+
 namespace platform {
 
 void setTitle(const char* title)
 {
+    // The first thing the program does; from here on, Ctrl-C ends it with the status it should.
+    static_cast<void>(SetConsoleCtrlHandler(onControl, TRUE));
     const std::string command = std::string("title ") + title;
     static_cast<void>(std::system(command.c_str()));  // NOLINT(cert-env33-c): the console's own command
 }

@@ -503,9 +503,13 @@ class Terminal(unittest.TestCase):
             self.assertRegex(seen, rb"(\A|\n)" + re.escape(ENDED_MESSAGE.encode().replace(b"\n", b"\r\n")))
 
 
-for _name, *_row in TERMINAL:
-    setattr(Terminal, "test_" + re.sub(r"\W+", "_", _name.lower()).strip("_"),
-            lambda self, row=_row: self.check_row(*row))
+def add_rows(cls, rows):
+    """Gives `cls` a test for each of the `rows`, named after its first field."""
+    for name, *row in rows:
+        setattr(cls, "test_" + re.sub(r"\W+", "_", name.lower()).strip("_"), lambda self, row=row: self.check_row(*row))
+
+
+add_rows(Terminal, TERMINAL)
 
 
 @unittest.skipUnless(os.environ.get("ZELMAR_NATIVE"), "needs the native build to compare with")
@@ -525,9 +529,6 @@ class Cross(unittest.TestCase):
                 # All up to the time figure: on Windows, the key wait is the interpreter's own.
                 self.assertEqual((status, timeless(out).split("Time elapsed: ")[0], err),
                                  (native[0], timeless(native[1]).split("Time elapsed: ")[0], native[2]))
-
-
-class Console(unittest.TestCase):
         if os.path.basename(EMULATOR[0]) == "qemu-i386-static":  # a processor without SSE2 is told so
             self.assertEqual(run(b"", [EMULATOR[0], "-cpu", "pentium2", *EMULATOR[1:], EXE]), (1, "", SSE2_MESSAGE))
 
@@ -541,9 +542,13 @@ CONSOLE = [
     ("Ctrl-C while summing", [(ASK_TERMS, "2000000000", "Enter"), (ASK_EVERY, "1000000000", "Enter"),
                               ("?1000000000\n0\n", "C-c")], None),
 ]
-    @unittest.skipUnless(shutil.which("tmux"), "needs tmux (Debian package tmux)")
-    def test_at_a_console(self):
-        """Typed at a terminal, which tmux emulates: the window's title, the screen, the key wait."""
+
+
+@unittest.skipUnless(shutil.which("tmux"), "needs tmux (Debian package tmux)")
+class Console(unittest.TestCase):
+    """A test for each row of CONSOLE: at the key wait, the window's title and the screen too."""
+
+    def check_row(self, steps, ending):
         server = ["tmux", "-L", f"zelmar-{os.getpid()}", "-f", "/dev/null"]
         tmux = lambda *args: subprocess.run([*server, *args], capture_output=True, text=True,  # noqa: E731
                                             check=True, timeout=BOUND).stdout
@@ -551,32 +556,34 @@ CONSOLE = [
         tmux("new-session", "-d", "-x", "100", "-y", "40", shlex.join([*EMULATOR, EXE]), ";",
              "set-option", "-w", "remain-on-exit", "on")
         pane = lambda what: tmux("display-message", "-p", what).strip()  # noqa: E731
-        screen = lambda: tmux("capture-pane", "-p", "-S", "-")  # noqa: E731  (with what scrolled off)
+        screen = lambda: "\n".join(line.rstrip() for line in  # noqa: E731  (with what scrolled off)
+                                   tmux("capture-pane", "-p", "-S", "-").splitlines()) + "\n"
         def wait(condition, what):  # failing at once where the program has ended before `what`
             def step():
                 self.assertTrue(what == "the end" or pane("#{pane_dead}") == "0", f"ended before {what}: {screen()!r}")
                 time.sleep(0.05)
             until(self, condition, lambda: f"{what}: {screen()!r}", step, BOUND)
 
-        typed = {ASK_TERMS: "10", ASK_EVERY: "3"}
-        for prompt, answer in typed.items():
-            wait(lambda: prompt in screen(), prompt)
-            tmux("send-keys", answer, "Enter")
-        wait(lambda: "Press any key" in screen(), "the key wait")
-        # Keys typed before the terminal reads single keys are dropped: wait until it does.
-        tty = os.open(pane("#{pane_tty}"), os.O_RDWR | os.O_NOCTTY)
-        self.addCleanup(os.close, tty)
-        wait(lambda: not termios.tcgetattr(tty)[3] & termios.ICANON, "single keys")
-        self.assertEqual(pane("#{pane_title}"), "Zelmar")
-        native = timeless(run(b"10\n3\n", [os.environ.get("ZELMAR_NATIVE", EXE)])[1]).split("Time elapsed: ")[0]
-        for prompt, answer in typed.items():
-            native = native.replace(prompt, prompt + answer + "\n")  # what the terminal echoes
-        shown = screen()
-        self.assertIn(native, "\n".join(line.rstrip() for line in shown.splitlines()) + "\n", shown)
-        tmux("send-keys", "q")
+        for shown, *keys in steps:
+            wait(lambda: shown in screen(), shown)
+            if shown == "Press any key":
+                # Keys typed before the terminal reads single keys are dropped: wait until it does.
+                tty = os.open(pane("#{pane_tty}"), os.O_RDWR | os.O_NOCTTY)
+                self.addCleanup(os.close, tty)
+                wait(lambda: not termios.tcgetattr(tty)[3] & termios.ICANON, "single keys")
+                self.assertEqual(pane("#{pane_title}"), "Zelmar")
+                native = timeless(run(b"10\n3\n", [os.environ.get("ZELMAR_NATIVE", EXE)])[1]).split("Time elapsed: ")[0]
+                for prompt, answer, _ in steps[:2]:
+                    native = native.replace(prompt, prompt + answer + "\n")  # what the terminal echoes
+                self.assertIn(native, screen())
+            tmux("send-keys", *keys)
         # tmux may see the terminal close before it has the exit status: wait for the status, or a signal.
         wait(lambda: pane("#{pane_dead_status}#{pane_dead_signal}"), "the end")
-        self.assertEqual(pane("#{pane_dead_status}"), "0", screen())
+        ending = ending or ("58/" if EXE.endswith(".exe") else f"/{signal.SIGINT.value}")
+        self.assertEqual(pane("#{pane_dead_status}/#{pane_dead_signal}"), ending, screen())
+
+
+add_rows(Console, CONSOLE)
 
 
 if __name__ == "__main__":
