@@ -435,8 +435,7 @@ class Terminal(unittest.TestCase):
         """Until the program reads keys one by one; it must then stay waiting, with all it wrote read."""
         self.read_until(lambda: not termios.tcgetattr(self.fd)[3] & termios.ICANON, "the key wait")
         time.sleep(0.2)
-        while select.select([self.fd], [], [], 0)[0]:
-            self.seen += os.read(self.fd, 4096)
+        self.read_until(lambda: not select.select([self.fd], [], [], 0)[0], "the end of what it wrote")
         self.assertNotIn(b"END", self.seen, "it should wait for a key")
 
     def check_row(self, options, steps, status, titles):
