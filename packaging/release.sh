@@ -1,6 +1,6 @@
 #!/bin/sh
-# Makes the whole release in one folder: a .deb for each Debian architecture, a static archive
-# for each Linux target, both Windows zips, and SHA256SUMS over them. Every time stamp is the last
+# Makes the whole release in one folder: the source, a .deb for each Debian architecture, a static
+# archive for each Linux target, both Windows zips, and SHA256SUMS over them. Every time stamp is the last
 # commit's (or SOURCE_DATE_EPOCH's), so any clone of a commit gives the same bytes.
 # Usage: packaging/release.sh OUT [TARGET...]
 #   TARGET: native, or a triple that cmake/toolchains/cross.cmake knows; all of them by default.
@@ -17,6 +17,10 @@ SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$source" log -1 --format=%ct)}
 export SOURCE_DATE_EPOCH
 version=$(sed -n '1s/^zelmar (\([^)]*\)).*/\1/p' "$source/packaging/changelog")
 umask 022
+
+# The source, as git archive gives it for the commit checked out (whatever git's own settings).
+git -C "$source" -c tar.umask=022 archive --format=tar --prefix="zelmar-$version/" HEAD | gzip -9n \
+    >"$out/zelmar-$version.tar.gz"
 
 # Configures and builds in DIR for TARGET, with the options given.
 build() {
