@@ -560,6 +560,8 @@ class Console(unittest.TestCase):
         def wait(condition, what):  # failing at once where the program has ended before `what`
             def step():
                 self.assertTrue(what == "the end" or pane("#{pane_dead}") == "0", f"ended before {what}: {screen()!r}")
+                if pane("#{pane_dead}") == "1":  # tmux can miss the child's SIGCHLD, and never reap it
+                    os.kill(int(pane("#{pid}")), signal.SIGCHLD)
                 time.sleep(0.05)
             until(self, condition, lambda: f"{what}: {screen()!r}", step, BOUND)
 
