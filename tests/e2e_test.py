@@ -133,12 +133,10 @@ def run(given, command=None, timeout=BOUND, **options):
     status, standard output and standard error, as text with LF line ends. The program's own lines
     must end in bare LF, or on Windows in CR LF."""
     done = subprocess.run(command or [*EMULATOR, EXE], input=given, capture_output=True, timeout=timeout, **options)
-    crlf = not command and EXE.endswith(".exe")
-
-    def text(b):
-        if re.search(rb"(?<!\r)\n" if crlf else rb"\r", b):
-            raise AssertionError(f"lines that do not end in {'CR LF' if crlf else 'bare LF'}: {b[-300:]!r}")
-        return b.decode("latin-1").replace("\r\n", "\n")
+    wrong = rb"(?<!\r)\n" if not command and EXE.endswith(".exe") else rb"\r"  # a line end of the other kind
+    if any(re.search(wrong, b) for b in (done.stdout, done.stderr)):
+        raise AssertionError(f"line ends of the wrong kind: {done.stdout[-300:]!r}, {done.stderr[-300:]!r}")
+    text = lambda b: b.decode("latin-1").replace("\r\n", "\n")  # noqa: E731
     return done.returncode, text(done.stdout), text(done.stderr)
 
 
@@ -195,8 +193,7 @@ def preloading(**variables):
 
 
 def built(name):
-    """The path of `name`, which the tests build beside the program, in the build's tests/; None if
-    it was not built."""
+    """The path of `name` in the build's tests/, where the tests build their helpers; None if it is not there."""
     path = os.path.join(os.path.dirname(EXE), "tests", name)
     return path if os.path.exists(path) else None
 
@@ -247,8 +244,7 @@ class Pipes(unittest.TestCase):
                 err = child.communicate(timeout=10)[1].decode()
                 os.write(giving, b"|")  # what follows the key is the next reader's
                 self.assertEqual(os.read(given, 100), b"\nnext|" if key else b"|", f"{where}: left unread")
-                os.close(given)
-                os.close(giving)
+                list(map(os.close, (given, giving)))
                 out = timeless(written())
                 self.assertTrue(full.startswith(out), f"{where}: {out!r}")
                 self.assertEqual((child.returncode, err), (0, "") if out == full else (1, WRITE_MESSAGE), where)
@@ -307,9 +303,7 @@ class Long(unittest.TestCase):
 
     def test_more_than_two_to_the_thirty_terms(self):
         # 2n+1 passes the range of int here; every term must still be the true one.
-        reference = built("series_reference")
-        if not reference:
-            self.skipTest("needs the independent series sum, which was not built")
+        reference = built("series_reference") or self.skipTest("needs the independent series sum, which was not built")
         terms = 2**30 + 3
         expected = subprocess.run([reference, str(terms)], capture_output=True,
                                   text=True, check=True, timeout=BOUND * 5).stdout
