@@ -3,10 +3,22 @@
 # TARGET is the compiler's GNU triple:
 #   i686-w64-mingw32, x86_64-w64-mingw32   Windows, with MinGW-w64 (posix threads), run under Wine;
 #   i686-linux-gnu, aarch64-linux-gnu, s390x-linux-gnu, powerpc64le-linux-gnu, riscv64-linux-gnu,
-#   arm-linux-gnueabihf                    Linux, with Debian's g++-TARGET, run under qemu-user.
+#   arm-linux-gnueabihf                    Linux, with Debian's g++-TARGET, run under qemu-user;
+#   wasm32-emscripten                      WebAssembly, with Debian's emscripten, run under Node.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ZELMAR_TARGET)
-if(NOT ZELMAR_TARGET MATCHES "^([a-z0-9_]+)-(w64-mingw32|linux-gnu[a-z]*)$")
+if(NOT ZELMAR_TARGET MATCHES "^([a-z0-9_]+)-(w64-mingw32|linux-gnu[a-z]*|emscripten)$")
     message(FATAL_ERROR "Set ZELMAR_TARGET to a compiler's triple, such as i686-w64-mingw32 or aarch64-linux-gnu")
+endif()
+if(CMAKE_MATCH_2 STREQUAL "emscripten")
+    # emcc runs its own JavaScript tools with the machine's node, which finds their modules only
+    # where Debian keeps them when that node is not Debian's own.
+    set(CMAKE_CXX_LINKER_LAUNCHER env NODE_PATH=/usr/share/nodejs)
+    set(EMSCRIPTEN_SYSTEM_PROCESSOR wasm32 CACHE STRING "The processor, which Emscripten would call x86")
+    include(/usr/share/emscripten/cmake/Modules/Platform/Emscripten.cmake)
+    set(ZELMAR_EMULATOR_ENVIRONMENT "")
+    set(ZELMAR_EMULATOR_NEEDS_32_BIT OFF)
+    set(ZELMAR_EMULATOR_NATIVE_SPEED OFF)
+    return()
 endif()
 set(CMAKE_SYSTEM_PROCESSOR ${CMAKE_MATCH_1})
 
