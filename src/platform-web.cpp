@@ -20,7 +20,7 @@ enum Modes : int { lineModes, quietModes, keyModes };
 
 EM_JS(void, setModes, (int modes), { Module["zelmarModes"](modes); });
 
-EM_JS(void, setWindowTitle, (const char* title), { Module["zelmarTitle"](UTF8ToString(title)); });
+EM_JS(void, showTitle, (const char* title), { Module["zelmarTitle"](UTF8ToString(title)); });
 
 EM_JS(double, monotonicMilliseconds, (), { return Math.floor(performance.now()); });
 
@@ -58,6 +58,9 @@ extern "C" __wasi_errno_t __wasi_fd_read(__wasi_fd_t fd, const __wasi_iovec_t* i
     *done = 0;
     for (std::size_t i = 0; i < count; ++i) {
         const int size = static_cast<int>(iovs[i].buf_len);
+        if (size == 0) {
+            continue;  // the C library's own buffer, which is empty while input is unbuffered
+        }
         const int got = readInput(static_cast<int>(fd), reinterpret_cast<char*>(iovs[i].buf), size);
         if (got < 0) {
             return __WASI_ERRNO_BADF;
@@ -86,7 +89,7 @@ extern "C" __wasi_errno_t __wasi_fd_write(__wasi_fd_t fd, const __wasi_ciovec_t*
 
 namespace platform {
 
-void setTitle(const char* title) { setWindowTitle(title); }
+void setTitle(const char* title) { showTitle(title); }
 
 void muteKeys() { setModes(quietModes); }
 
