@@ -1,0 +1,102 @@
+#!/usr/bin/env python3
+"""The web build's page in a real browser, headless Chromium, opened from disk and typed at as a
+person would. Usage: browser_test.py PATH-TO-zelmar.html; ZELMAR_NATIVE names the native build,
+whose reports the page's must match. Needs Debian's chromium, chromium-driver and python3-selenium."""
+import os
+import re
+import subprocess
+import sys
+import time
+import unittest
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.keys import Keys
+
+PAGE = ""
+PAGE_TITLE = "Zelmar, in a browser"
+CTRL_C, CTRL_D = (Keys.CONTROL, "c"), (Keys.CONTROL, "d")
+# Each step waits for its text on the screen, then types its keys (a tuple: a key with Ctrl), or
+# pastes its text, or (None) checks that the page's own timer keeps firing while the program sums.
+# Then the run must end with the status given. Where the echo of the answers after each prompt is
+# given, the screen at the key wait must show what the native build writes for those answers.
+TYPED = {"approximation?": "10\n", "terms?": "3\n"}
+SCENARIOS = [
+    ("two answers and a key", [("approximation?", "10\n"), ("terms?", "3\n"), ("Press any key", "q")], 0, TYPED),
+    ("Backspace edits an answer", [("approximation?", "1x" + Keys.BACKSPACE + "0\n"), ("terms?", "3\n"),
+                                   ("Press any key", "q")], 0, TYPED),
+    ("a pasted pair of lines", [("approximation?", {"paste": "10\n3\n"}), ("Press any key", "q")], 0,
+     {"approximation?": "10\n3\n", "terms?": ""}),
+    ("Ctrl-D at a question", [("approximation?", CTRL_D)], 1, None),
+    ("Ctrl-C while summing", [("approximation?", "2000000000\n"), ("terms?", "0\n"), ("terms?0", None),
+                              ("terms?0", CTRL_C)], 130, None),
+]
+
+
+class Page(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        options = webdriver.ChromeOptions()
+        for flag in ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                     "--disable-background-networking", "--disable-component-update", "--disable-sync"]:
+            options.add_argument(flag)
+        options.binary_location = "/usr/bin/chromium"
+        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+        cls.browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+        cls.addClassCleanup(cls.browser.quit)
+
+    def screen(self):
+        return self.browser.execute_script(
+            "return [...document.querySelectorAll('.xterm-rows > div')].map(r => r.textContent.trimEnd()).join('\\n')")
+
+    def wait(self, condition, what, seconds=20):
+        deadline = time.monotonic() + seconds
+        while not condition():
+            self.assertLess(time.monotonic(), deadline, f"waiting for {what}: {self.screen()!r}")
+            time.sleep(0.02)
+
+    def check_scenario(self, steps, status, echoes):
+        self.browser.get("file://" + PAGE)
+        typing = self.browser.find_element("css selector", "textarea.xterm-helper-textarea")
+        for shown, keys in steps:
+            self.wait(lambda: shown in self.screen(), shown)
+            if shown == "Press any key":
+                self.assertEqual(self.browser.title, "Zelmar", "the title while it runs")
+                typed = "".join(echoes.values()).encode()
+                native = subprocess.run([os.environ["ZELMAR_NATIVE"]], input=typed, capture_output=True).stdout.decode()
+                for prompt, echo in echoes.items():
+                    native = native.replace(prompt, prompt + echo, 1)
+                self.assertIn(native.split("Time elapsed: ")[0], self.screen())
+            if keys is None:  # the page's own timer fires while the program sums
+                ticks = "return window.ticks || 0"
+                self.browser.execute_script("window.ticks = 0; setInterval(() => window.ticks++, 50)")
+                time.sleep(1)
+                self.assertGreater(self.browser.execute_script(ticks), 1, "ticks of the page's timer in a second")
+            elif isinstance(keys, dict):
+                self.browser.execute_script("const paste = new DataTransfer(); paste.setData('text/plain', arguments[1]);"
+                                            "arguments[0].dispatchEvent(new ClipboardEvent('paste', {clipboardData: paste,"
+                                            " bubbles: true}))", typing, keys["paste"])
+            elif isinstance(keys, tuple):
+                ActionChains(self.browser).key_down(keys[0]).send_keys(keys[1]).key_up(keys[0]).perform()
+            else:
+                typing.send_keys(keys)
+        self.wait(lambda: self.browser.execute_script("return document.body.dataset.status") is not None, "the end")
+        self.assertEqual(self.browser.execute_script("return document.body.dataset.status"), str(status))
+        self.assertIn(f"ended with status {status}", self.screen())
+        self.assertEqual(self.browser.title, PAGE_TITLE, "the page's own title, given back")
+        if status == 1:
+            self.assertIn("\nzelmar: input ended before the question was answered", self.screen())
+        self.assertEqual(self.browser.execute_script("return performance.getEntriesByType('resource').length"), 0,
+                         "requests from the page")
+        errors = [entry for entry in self.browser.get_log("browser") if entry["level"] in ("SEVERE", "WARNING")]
+        self.assertEqual(errors, [], "the browser's console")
+
+
+for name, *scenario in SCENARIOS:
+    setattr(Page, "test_" + re.sub(r"\W+", "_", name.lower()).strip("_"),
+            lambda self, scenario=scenario: self.check_scenario(*scenario))
+
+if __name__ == "__main__":
+    PAGE = os.path.abspath(sys.argv.pop(1))
+    unittest.main()
