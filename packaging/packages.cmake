@@ -1,5 +1,6 @@
 # Installation and packages. Linux gets the program, its manual page and
-# Debian's documents under /usr; Windows a zip with the .exe, README and licence.
+# Debian's documents under /usr; Windows a zip with the .exe, README and licence;
+# the web build a zip with the page, README and licences.
 include(GNUInstallDirs)
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -21,7 +22,7 @@ function(zelmar_compressed var file)
 endfunction()
 
 # The Debian architecture of the program: the toolchain's, or this machine's.
-if(NOT WIN32)
+if(NOT WIN32 AND NOT EMSCRIPTEN)
     set(triple_option "")
     if(CMAKE_CROSSCOMPILING)
         set(triple_option -t ${ZELMAR_TARGET})
@@ -32,7 +33,7 @@ endif()
 
 # An archive's README speaks to whoever unpacked it. What it shares with README.md comes from there:
 # the opening paragraph, and the example run below it.
-if(ZELMAR_STATIC OR WIN32)
+if(ZELMAR_STATIC OR WIN32 OR EMSCRIPTEN)
     file(READ README.md readme)
     if(NOT readme MATCHES "^# Zelmar\n\n([^\n]+(\n[^\n]+)*)\n\n```text\n([^`]*)```")
         message(FATAL_ERROR "README.md does not open with a paragraph followed by an example run")
@@ -53,6 +54,15 @@ if(ZELMAR_STATIC AND NOT WIN32)
     endif()
     configure_file(packaging/README-linux.in README @ONLY)
     install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zelmar.1 ${CMAKE_CURRENT_BINARY_DIR}/README LICENSE DESTINATION .)
+elseif(EMSCRIPTEN)
+    # The page, which holds the terminal, whose own licence goes with Zelmar's.
+    configure_file(packaging/README-web.txt.in README.txt @ONLY)
+    file(READ LICENSE license)
+    file(READ ${terminal}/LICENSE terminal_license)
+    file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt "${license}\n\nzelmar.html holds the terminal xterm.js \
+6.0.0, under its own licence:\n\n${terminal_license}")
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zelmar.html ${CMAKE_CURRENT_BINARY_DIR}/README.txt
+        ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt DESTINATION .)
 elseif(WIN32)
     install(TARGETS zelmar RUNTIME DESTINATION .)
     # Text files that Notepad opens by a double click: .txt, with CR LF line ends (those of the
@@ -121,9 +131,12 @@ endif()
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/fixed-modes.cmake)
 set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/fixed-modes.cmake)
-if(WIN32)
+if(WIN32 OR EMSCRIPTEN)
     set(CPACK_GENERATOR ZIP)
     set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+    if(EMSCRIPTEN)
+        set(CPACK_SYSTEM_NAME web)
+    endif()
 else()
     set(CPACK_GENERATOR DEB)
     set(CPACK_DEBIAN_PACKAGE_SECTION math)

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Makes the whole release in one folder: the source, a .deb for each Debian architecture, a static
-# archive for each Linux target, both Windows zips, and SHA256SUMS over them. Every time stamp is the last
+# archive for each Linux target, both Windows zips, the web zip, and SHA256SUMS over them. Every time stamp is the last
 # commit's (or SOURCE_DATE_EPOCH's), so any clone of a commit gives the same bytes.
 # Usage: packaging/release.sh OUT [TARGET...]
 #   TARGET: native, or a triple that cmake/toolchains/cross.cmake knows; all of them by default.
@@ -10,7 +10,7 @@ mkdir -p "$1"
 out=$(cd "$1" && pwd)
 shift
 [ $# -gt 0 ] || set -- native i686-linux-gnu aarch64-linux-gnu arm-linux-gnueabihf s390x-linux-gnu \
-    powerpc64le-linux-gnu riscv64-linux-gnu i686-w64-mingw32 x86_64-w64-mingw32
+    powerpc64le-linux-gnu riscv64-linux-gnu i686-w64-mingw32 x86_64-w64-mingw32 wasm32-emscripten
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$source" log -1 --format=%ct)}
@@ -43,6 +43,12 @@ for target in "$@"; do
     started=$(date +%s)
     case $target in
     *-w64-mingw32)
+        build "$work/$target" "$target"
+        package "$work/$target" ZIP
+        ;;
+    wasm32-emscripten)
+        # The page's terminal, as web/package-lock.json pins it.
+        [ -d "$source/web/node_modules" ] || npm ci --prefix "$source/web" --no-audit --no-fund --loglevel=error
         build "$work/$target" "$target"
         package "$work/$target" ZIP
         ;;

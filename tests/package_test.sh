@@ -160,7 +160,19 @@ if [ "$kind" = release ]; then
     version=$(sed -n '1s/^zelmar (\([^)]*\)).*/\1/p' "$source/packaging/changelog")
     stamp=$(date -u -d "@$(git -C "$source" log -1 --format=%ct)" '+%Y-%m-%d %H:%M:%S')
     (cd "$release" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not hold"
-    expected="SHA256SUMS zelmar-$version-win32.zip zelmar-$version-win64.zip zelmar-$version.tar.gz"
+    expected="SHA256SUMS zelmar-$version-win32.zip zelmar-$version-win64.zip zelmar-$version.tar.gz zelmar-$version-web.zip"
+    # The web zip: the page, unpacked, is typed at in Chromium against the amd64 archive's program.
+    web=$release/zelmar-$version-web.zip
+    python3 -c 'import sys, zipfile; print(*zipfile.ZipFile(sys.argv[1]).namelist(), sep="\n")' "$web" |
+        check_holds "$web" zelmar.html README.txt LICENSE.txt
+    python3 -m zipfile -e "$web" "$work/web"
+    tar -C "$work" -xzf "$release/zelmar-$version-linux-amd64.tar.gz"
+    if [ -x /usr/bin/chromedriver ] && /usr/bin/python3 -c 'import selenium' 2>/dev/null; then
+        ZELMAR_NATIVE=$work/zelmar-$version-linux-amd64/zelmar /usr/bin/python3 "$source/tests/browser_test.py" \
+            "$work/web/zelmar.html" >"$work/browser" 2>&1 || fail "the page in $web: $(tail -n 30 "$work/browser")"
+    else
+        skipped="the page in $web was not opened: it needs chromium-driver and python3-selenium"
+    fi
     # The source, as git archive gives it; the README's first command builds and starts the program from it.
     tar -C "$work" -xzf "$release/zelmar-$version.tar.gz"
     first=$(first_command "$work/zelmar-$version")
