@@ -34,21 +34,31 @@ SCENARIOS = [
 ]
 
 
+def chromium():
+    """Debian's Chromium, headless, kept off the network, its console's every line logged."""
+    options = webdriver.ChromeOptions()
+    for flag in ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                 "--disable-background-networking", "--disable-component-update", "--disable-sync"]:
+        options.add_argument(flag)
+    options.binary_location = "/usr/bin/chromium"
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+
+
+def screen(browser):
+    """The terminal's text, a line a row, as the page's document holds it."""
+    return browser.execute_script(
+        "return [...document.querySelectorAll('.xterm-rows > div')].map(r => r.textContent.trimEnd()).join('\\n')")
+
+
 class Page(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        options = webdriver.ChromeOptions()
-        for flag in ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                     "--disable-background-networking", "--disable-component-update", "--disable-sync"]:
-            options.add_argument(flag)
-        options.binary_location = "/usr/bin/chromium"
-        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-        cls.browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+        cls.browser = chromium()
         cls.addClassCleanup(cls.browser.quit)
 
     def screen(self):
-        return self.browser.execute_script(
-            "return [...document.querySelectorAll('.xterm-rows > div')].map(r => r.textContent.trimEnd()).join('\\n')")
+        return screen(self.browser)
 
     def wait(self, condition, what, seconds=20):
         deadline = time.monotonic() + seconds
