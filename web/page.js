@@ -1,7 +1,7 @@
 // The page: a terminal, and the program run in a worker, so that the page stays responsive
 // while it sums. Keys are taken as a terminal's line discipline takes them.
 (() => {
-  const term = new Terminal({ convertEol: true, cols: 100, rows: 30, fontSize: 15 });
+  const term = new Terminal({ convertEol: true, cols: 80, rows: 24, fontSize: 15 });
   term.open(document.getElementById("terminal"));
   term.focus();
   const program = document.getElementById("program").textContent;
