@@ -3,12 +3,12 @@
 person would. Usage: browser_test.py PATH-TO-zelmar.html; ZELMAR_NATIVE names the native build,
 whose reports the page's must match. Needs Debian's chromium, chromium-driver and python3-selenium."""
 import os
-import re
 import subprocess
 import sys
 import time
 import unittest
 
+from e2e_test import add_rows
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.action_chains import ActionChains
@@ -66,7 +66,7 @@ class Page(unittest.TestCase):
             self.assertLess(time.monotonic(), deadline, f"waiting for {what}: {self.screen()!r}")
             time.sleep(0.02)
 
-    def check_scenario(self, steps, status, echoes):
+    def check_row(self, steps, status, echoes):
         self.browser.get("file://" + PAGE)
         typing = self.browser.find_element("css selector", "textarea.xterm-helper-textarea")
         for shown, keys in steps:
@@ -103,9 +103,7 @@ class Page(unittest.TestCase):
         self.assertEqual(errors, [], "the browser's console")
 
 
-for name, *scenario in SCENARIOS:
-    setattr(Page, "test_" + re.sub(r"\W+", "_", name.lower()).strip("_"),
-            lambda self, scenario=scenario: self.check_scenario(*scenario))
+add_rows(Page, SCENARIOS)
 
 if __name__ == "__main__":
     PAGE = os.path.abspath(sys.argv.pop(1))
