@@ -21,6 +21,17 @@ BOOL WINAPI onControl(DWORD event)
     return FALSE;
 }
 
+/// Drops what was typed at the console and not yet read, so that a key typed ahead cannot end
+/// the key wait before its prompt is seen. Redirected input keeps all of it, for whoever reads next.
+void dropTypedKeys()
+{
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(input, &mode) != 0) {
+        static_cast<void>(FlushConsoleInputBuffer(input));
+    }
+}
+
 }  // namespace
 
 namespace platform {
@@ -33,12 +44,14 @@ void setTitle(const char* title)
     static_cast<void>(std::system(command.c_str()));  // NOLINT(cert-env33-c): the console's own command
 }
 
-// The console does not echo keys typed while the program is not reading them.
-void muteKeys() {}
+// The console does not echo keys typed while the program is not reading them, but keeps them; what
+// was typed after the second answer is dropped here, and what was typed while summing at the key wait.
+void muteKeys() { dropTypedKeys(); }
 
 void waitForKey()
 {
     std::cout.flush();                        // the interpreter writes its prompt after ours
+    dropTypedKeys();                          // only a key pressed once the prompt is there ends the wait
     static_cast<void>(std::system("pause"));  // NOLINT(cert-env33-c): the console's own command
 }
 
