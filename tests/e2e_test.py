@@ -1,6 +1,12 @@
 #!/usr/bin/env python3
 """Runs the built program as a person would: through pipes, at a terminal, and (a cross build) in
-its emulator against the native build. Usage: e2e_test.py PATH-TO-ZELMAR [unittest arguments]
+its emulator against the native build.
+
+Usage: e2e_test.py PATH-TO-ZELMAR [TEST...]
+  TEST is a class (Transcripts, Pipes, Long, Terminal, Hostile, Console, Cross), or one of its
+  tests (Pipes.test_a_cut_at_every_byte); all of them by default. unittest's options follow, -v
+  among them. For example: python3 tests/e2e_test.py build/zelmar Transcripts
+
 Every wait is bounded. Where a check cannot run here (a tool is missing), the run ends with
 status 77 and a line "Skipped: ..." that says why, once every other check has passed."""
 import contextlib
@@ -522,15 +528,21 @@ class Cross(unittest.TestCase):
                 # All up to the time figure: on Windows, the key wait is the interpreter's own.
                 self.assertEqual((status, timeless(out).split("Time elapsed: ")[0], err),
                                  (native[0], timeless(native[1]).split("Time elapsed: ")[0], native[2]))
+        if EXE.endswith(".exe"):  # Ctrl-Z, then Enter, as the console gives them, ends input
+            self.assertEqual(run(b"7\r\n\x1a\r\n")[::2], (1, ENDED_MESSAGE))
         if os.path.basename(EMULATOR[0]) == "qemu-i386-static":  # a processor without SSE2 is told so
             self.assertEqual(run(b"", [EMULATOR[0], "-cpu", "pentium2", *EMULATOR[1:], EXE]), (1, "", SSE2_MESSAGE))
 
 
 # Typed at a terminal that tmux emulates: each step waits for its text on the screen, then sends its
 # keys; and how the run ends, as tmux says it (status/signal), None for as Ctrl-C ends a program here
-# (the Windows build's status is then 0xC000013A, of which Linux keeps the low byte).
+# (the Windows build's status is then 0xC000013A, of which Linux keeps the low byte). Keys sent at
+# "summing" must reach the terminal before the report does: a second's sum here, natively.
+SUM = 10**8 if os.environ.get("ZELMAR_NATIVE_SPEED") or not EMULATOR else 10**7
 CONSOLE = [
     ("a key", [(ASK_TERMS, "10", "Enter"), (ASK_EVERY, "3", "Enter"), ("Press any key", "q")], "0/"),
+    ("keys typed while summing", [(ASK_TERMS, str(SUM), "Enter"), (ASK_EVERY, str(SUM // 2), "Enter"),
+                                  (f"?{SUM // 2}\n0\n", "x", "y", "Enter", "z", "summing"), ("Press any key", "q")], "0/"),
     ("Ctrl-C at a question", [(ASK_TERMS, "C-c")], None),
     ("Ctrl-C while summing", [(ASK_TERMS, "2000000000", "Enter"), (ASK_EVERY, "1000000000", "Enter"),
                               ("?1000000000\n0\n", "C-c")], None),
@@ -542,7 +554,7 @@ class Console(unittest.TestCase):
     """A test for each row of CONSOLE: at the key wait, the window's title and the screen too."""
 
     def check_row(self, steps, ending):
-        server = ["tmux", "-L", f"zelmar-{os.getpid()}", "-f", "/dev/null"]
+        server = ["tmux", "-L", f"zelmar-{os.getpid()}-{self._testMethodName}", "-f", "/dev/null"]
         tmux = lambda *args: subprocess.run([*server, *args], capture_output=True, text=True,  # noqa: E731
                                             check=True, timeout=BOUND).stdout
         self.addCleanup(subprocess.run, [*server, "kill-server"], capture_output=True)
@@ -567,11 +579,16 @@ class Console(unittest.TestCase):
                 self.addCleanup(os.close, tty)
                 wait(lambda: not termios.tcgetattr(tty)[3] & termios.ICANON, "single keys")
                 self.assertEqual(pane("#{pane_title}"), "Zelmar")
-                native = timeless(run(b"10\n3\n", [os.environ.get("ZELMAR_NATIVE", EXE)])[1]).split("Time elapsed: ")[0]
+                typed = "".join(answer + "\n" for _, answer, _ in steps[:2]).encode()
+                native = timeless(run(typed, [os.environ.get("ZELMAR_NATIVE", EXE)])[1]).split("Time elapsed: ")[0]
                 for prompt, answer, _ in steps[:2]:
                     native = native.replace(prompt, prompt + answer + "\n")  # what the terminal echoes
                 self.assertIn(native, screen())
-            tmux("send-keys", *keys)
+                time.sleep(1)  # no key typed ahead ends the wait
+                self.assertEqual(pane("#{pane_dead}"), "0", f"it should wait for a key: {screen()!r}")
+            summing = keys[-1:] == ["summing"]
+            tmux("send-keys", *keys[:-1] if summing else keys)
+            self.assertFalse(summing and "Number of" in screen(), "the sum ended before the keys came; sum for longer")
         # tmux may see the terminal close before it has the exit status: wait for the status, or a signal.
         wait(lambda: pane("#{pane_dead_status}#{pane_dead_signal}"), "the end")
         ending = ending or ("58/" if EXE.endswith(".exe") else f"/{signal.SIGINT.value}")
@@ -582,6 +599,10 @@ add_rows(Console, CONSOLE)
 
 
 if __name__ == "__main__":
+    if len(sys.argv) < 2 or sys.argv[1].startswith("-") or not os.path.isfile(sys.argv[1]):
+        print(__doc__ if len(sys.argv) < 2 or sys.argv[1].startswith("-")
+              else f"e2e_test.py: no program at {sys.argv[1]} (usage: e2e_test.py --help)", file=sys.stderr)
+        sys.exit(2)
     EXE = os.path.abspath(sys.argv.pop(1))
     result = unittest.main(exit=False).result
     for test, reason in result.skipped:
