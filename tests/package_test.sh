@@ -72,6 +72,14 @@ check_machine() {
     file -b "$1" | grep -Eq "$machine${3:-}" || fail "$1 should be for $2${3:+ ($3)}, but it is $(file -b "$1")"
 }
 
+# Checks that the README given reads as filled: in each paragraph of plain (not indented) lines,
+# no line is over 78 columns, and none is short by the next line's first word.
+check_filled() {
+    tr -d '\r' <"$1" | awk 'last != "" && /^[^ ]/ { split($0, w, " "); if (length(last " " w[1]) <= 78) bad = bad "\n" last }
+        { last = /^[^ ]/ ? $0 : ""; if (length(last) > 78) bad = bad "\n" last }
+        END { if (bad != "") { print bad; exit 1 } }' >"$work/fill" || fail "$1 has lines that a fill broke badly: $(cat "$work/fill")"
+}
+
 # Renders a manual page the way lintian does; any warning is a failure.
 check_renders() {
     warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$1" 2>&1 >/dev/null)
@@ -83,19 +91,22 @@ if [ "$kind" = zip ]; then
     shift 2
     (cd "$build" && cpack -B "$work" >/dev/null)  # the default generator
     zip=$(ls "$work"/zelmar-*-"$system".zip) || fail "no zelmar-<version>-$system.zip"
+    top=$(basename "$zip" .zip)
     python3 -c 'import sys, zipfile; print(*zipfile.ZipFile(sys.argv[1]).namelist(), sep="\n")' "$zip" |
-        check_holds "$zip" zelmar.exe README.txt LICENSE.txt
-    python3 -m zipfile -e "$zip" "$work/unzipped"
-    awk '!/\r$/ { exit 1 }' "$work/unzipped/README.txt" "$work/unzipped/LICENSE.txt" ||  # for Notepad
+        check_holds "$zip" "$top/zelmar.exe" "$top/README.txt" "$top/LICENSE.txt"
+    python3 -m zipfile -e "$zip" "$work"
+    unzipped=$work/$top
+    awk '!/\r$/ { exit 1 }' "$unzipped/README.txt" "$unzipped/LICENSE.txt" ||  # for Notepad
         fail "README.txt or LICENSE.txt has a line that does not end in CR LF"
-    exe=$work/unzipped/zelmar.exe
+    check_filled "$unzipped/README.txt"
+    exe=$unzipped/zelmar.exe
     check_machine "$exe" "$system"
     "$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | check_holds "the imports of zelmar.exe" \
         KERNEL32.dll msvcrt.dll
     [ "$("$objdump" -t "$exe" | grep -c '^\[')" = 0 ] || fail "zelmar.exe is not stripped"
     # Its version resource, read back with the toolchain's resource compiler: the zip's version, the licence's holder.
     version=$(basename "$zip" | sed 's/^zelmar-\(.*\)-win..\.zip$/\1/')
-    copyright=$(tr -d '\r' <"$work/unzipped/LICENSE.txt" | grep -m1 '^Copyright ')
+    copyright=$(tr -d '\r' <"$unzipped/LICENSE.txt" | grep -m1 '^Copyright ')
     resource=$("${objdump%objdump}windres" -J coff -O rc -i "$exe")
     for value in "FileVersion\", \"$version" "ProductVersion\", \"$version" "ProductName\", \"Zelmar" \
         "OriginalFilename\", \"zelmar.exe" "LegalCopyright\", \"$copyright" "CompanyName\", \"${copyright#* * * }" \
@@ -106,7 +117,7 @@ if [ "$kind" = zip ]; then
     # The oldest Windows it starts on, as its header says, is the one README.txt names.
     oldest=$("$objdump" -p "$exe" | awk '/^MajorSubsystemVersion/ { major = $2 } /^MinorSubsystemVersion/ { print major "." $2 }')
     oldest=$(case $oldest in 6.0) echo "Windows Vista" ;; 6.1) echo "Windows 7" ;; *) echo "Windows $oldest" ;; esac)
-    tr -d '\r' <"$work/unzipped/README.txt" | tr '\n' ' ' | grep -q "start on $oldest or any later Windows" ||
+    tr -d '\r' <"$unzipped/README.txt" | tr '\n' ' ' | grep -q "start on $oldest or any later Windows" ||
         fail "README.txt does not say that zelmar.exe starts on $oldest or any later Windows, as its header does"
     [ $# -eq 0 ] || check_runs "$@" "$exe"  # the emulator
     passed "$(basename "$zip") holds what it should${1:+, and its zelmar.exe runs}"
@@ -162,14 +173,16 @@ if [ "$kind" = release ]; then
     (cd "$release" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not hold"
     expected="SHA256SUMS zelmar-$version-win32.zip zelmar-$version-win64.zip zelmar-$version.tar.gz zelmar-$version-web.zip"
     # The web zip: the page, unpacked, is typed at in Chromium against the amd64 archive's program.
-    web=$release/zelmar-$version-web.zip
+    top=zelmar-$version-web
+    web=$release/$top.zip
     python3 -c 'import sys, zipfile; print(*zipfile.ZipFile(sys.argv[1]).namelist(), sep="\n")' "$web" |
-        check_holds "$web" zelmar.html README.txt LICENSE.txt
-    python3 -m zipfile -e "$web" "$work/web"
+        check_holds "$web" "$top/zelmar.html" "$top/README.txt" "$top/LICENSE.txt"
+    python3 -m zipfile -e "$web" "$work"
+    check_filled "$work/$top/README.txt"
     tar -C "$work" -xzf "$release/zelmar-$version-linux-amd64.tar.gz"
     if [ -x /usr/bin/chromedriver ] && /usr/bin/python3 -c 'import selenium' 2>/dev/null; then
         ZELMAR_NATIVE=$work/zelmar-$version-linux-amd64/zelmar /usr/bin/python3 "$source/tests/browser_test.py" \
-            "$work/web/zelmar.html" >"$work/browser" 2>&1 || fail "the page in $web: $(tail -n 30 "$work/browser")"
+            "$work/$top/zelmar.html" >"$work/browser" 2>&1 || fail "the page in $web: $(tail -n 30 "$work/browser")"
     else
         skipped="the page in $web was not opened: it needs chromium-driver and python3-selenium"
     fi
@@ -187,6 +200,7 @@ if [ "$kind" = release ]; then
         tar -C "$work/static" -xzf "$tgz"
         [ "$(head -n 1 "$work/static/$top/README")" = "Zelmar $version for Linux ($arch)" ] ||
             fail "$tgz's README is not the one for whoever unpacked it"
+        check_filled "$work/static/$top/README"
         program=$work/static/$top/zelmar
         check_machine "$program" "$arch" '.*static(-pie|ally) linked'
         check_runs $emulator "$program"
