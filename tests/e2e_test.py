@@ -538,7 +538,7 @@ class Cross(unittest.TestCase):
 # keys; and how the run ends, as tmux says it (status/signal), None for as Ctrl-C ends a program here
 # (the Windows build's status is then 0xC000013A, of which Linux keeps the low byte). Keys sent at
 # "summing" must reach the terminal before the report does: a second's sum here, natively.
-SUM = 10**8 if os.environ.get("ZELMAR_NATIVE_SPEED") or not EMULATOR else 10**7
+SUM = 10**8 if os.environ.get("ZELMAR_NATIVE_SPEED") or not EMULATOR else 10**6
 CONSOLE = [
     ("a key", [(ASK_TERMS, "10", "Enter"), (ASK_EVERY, "3", "Enter"), ("Press any key", "q")], "0/"),
     ("keys typed while summing", [(ASK_TERMS, str(SUM), "Enter"), (ASK_EVERY, str(SUM // 2), "Enter"),
