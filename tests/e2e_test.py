@@ -104,7 +104,7 @@ def expected_run(given, literal=None):
 
 
 # What is typed; the term count and the progress lines reported (None: input ends first); and
-# standard error where it is spelled out here, not left to the model. Pipes and Cross both run them.
+# standard error where it is spelled out here, not left to the model. Transcripts and Cross run them.
 TRANSCRIPTS = [
     (b"1\n1\n", 1, [0], ""),
     (b"2\n1\n", 2, [0, 1], ""),
@@ -217,7 +217,7 @@ class Transcripts(unittest.TestCase):
                     self.assertEqual(int(pathlib.Path(count).read_text()), 2 * max(literal[0] or 0, 0), "calls of pow")
                     os.remove(count)
         if not counter:
-            self.skipTest("calls of pow not counted: no stand-in for pow was built")
+            self.skipTest("calls of pow not counted: no stand-in for pow was built (-DBUILD_TESTING=ON builds it)")
 
 
 class Pipes(unittest.TestCase):
@@ -600,8 +600,11 @@ add_rows(Console, CONSOLE)
 
 if __name__ == "__main__":
     if len(sys.argv) < 2 or sys.argv[1].startswith("-") or not os.path.isfile(sys.argv[1]):
-        print(__doc__ if len(sys.argv) < 2 or sys.argv[1].startswith("-")
-              else f"e2e_test.py: no program at {sys.argv[1]} (usage: e2e_test.py --help)", file=sys.stderr)
+        if sys.argv[1:2] in (["--help"], ["-h"]):
+            print(__doc__)
+        else:
+            print(__doc__ if len(sys.argv) < 2 else f"e2e_test.py: no program at {sys.argv[1]} (usage: e2e_test.py --help)",
+                  file=sys.stderr)
         sys.exit(2)
     EXE = os.path.abspath(sys.argv.pop(1))
     result = unittest.main(exit=False).result
