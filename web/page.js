@@ -15,7 +15,7 @@
   // the screen reader's mode puts the screen's text in the accessibility tree and reads new output.
   const term = new Terminal({
     convertEol: true, fontSize: narrow() ? 13 : 15, minimumContrastRatio: 4.5, screenReaderMode: true,
-    theme: { red: "#ff6e6e" },
+    theme: { red: "#ff6e6e" }, wordSeparator: " ()[]{}',\"`?=:",  // a double click takes an answer, or Pi's digits
   });
   const fit = new FitAddon.FitAddon();
   term.loadAddon(fit);
