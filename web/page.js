@@ -103,6 +103,7 @@
     event.preventDefault();
     if (text) term.input(text, true);
   }, true);
+  term.textarea.addEventListener("blur", () => { held = false; });  // its key's release goes elsewhere
   term.element.addEventListener("paste", () => {
     pasted = true;
     queueMicrotask(() => { pasted = false; });
