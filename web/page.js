@@ -20,6 +20,7 @@
   const fit = new FitAddon.FitAddon();
   term.loadAddon(fit);
   const box = document.getElementById("terminal");
+  box.hidden = document.getElementById("keys").hidden = false;  // the page can run the program
   term.open(box);
   term.textarea.setAttribute("aria-label", "Zelmar's input");
   const resize = () => {
