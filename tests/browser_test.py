@@ -160,8 +160,8 @@ class Page(unittest.TestCase):
             light = [sum(w * (c / 12.92 if c <= 0.04 else ((c + 0.055) / 1.055) ** 2.4) for w, c in
                          zip((0.2126, 0.7152, 0.0722), (int(v) / 255 for v in rgb))) + 0.05 for rgb in colours]
             self.assertTrue(light[0] / light[1] >= 4.5 and colours[0] != colours[2], f"a message's colours: {colours}")
-        read = lambda: str(self.cdp("Accessibility.getFullAXTree"))  # what a screen reader reads
-        for text in ["pi from the arctan series", "terms of approximation?", f"ended with status {status}"] + ([
+        read = lambda: str(self.cdp("Accessibility.getFullAXTree"))  # what a screen reader reads, and a live region
+        for text in ["pi from the arctan series", "terms of approximation?", f"ended with status {status}", "assertive"] + ([
                 "Pi=" + self.screen().split("Pi=")[1][:20]] if echoes else []) + (["zelmar: input"] if status == 1 else []):
             self.wait(lambda: text in read(), f"{text!r} in what a screen reader reads: {read()!r}")
         self.assertEqual(self.browser.execute_script("return performance.getEntriesByType('resource').length"), 0,
