@@ -111,8 +111,10 @@ elseif(EMSCRIPTEN)
     zelmar_readme(packaging/README-web.txt.in README.txt)
     file(READ LICENSE license)
     file(READ ${terminal}/LICENSE terminal_license)
+    file(READ ${fit}/LICENSE fit_license)
     file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt "${license}\n\nzelmar.html holds the terminal xterm.js \
-6.0.0, under its own licence:\n\n${terminal_license}")
+6.0.0, under its own licence:\n\n${terminal_license}\n\nand its fit addon 0.11.0, under the same licence:\n\n\
+${fit_license}")
     install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zelmar.html ${CMAKE_CURRENT_BINARY_DIR}/README.txt
         ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt DESTINATION .)
 elseif(WIN32)

@@ -51,7 +51,9 @@ EM_JS(int, writeOutput, (int fd, const char* bytes, int size), {
 }  // namespace
 
 // The C library's reads and writes come here, in place of the system's, and each goes whole to
-// the host or the file. Standard input is unbuffered, so it is read a byte at a time.
+// the host or the file. Standard input is unbuffered, so it is read a byte at a time. (The C
+// library's declarations name the parameters in its own style.)
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
 extern "C" __wasi_errno_t __wasi_fd_read(__wasi_fd_t fd, const __wasi_iovec_t* iovs, std::size_t count,
                                          __wasi_size_t* done)
 {
@@ -73,6 +75,7 @@ extern "C" __wasi_errno_t __wasi_fd_read(__wasi_fd_t fd, const __wasi_iovec_t* i
     return __WASI_ERRNO_SUCCESS;
 }
 
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
 extern "C" __wasi_errno_t __wasi_fd_write(__wasi_fd_t fd, const __wasi_ciovec_t* iovs, std::size_t count,
                                           __wasi_size_t* done)
 {

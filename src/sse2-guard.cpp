@@ -16,8 +16,9 @@ __attribute__((constructor(101))) void requireSse2()
     unsigned int c = 0;
     unsigned int d = 0;
     if (__get_cpuid(1, &a, &b, &c, &d) == 0 || (d & bit_SSE2) == 0) {
-        std::fputs("zelmar: this program needs a processor with SSE2 (Pentium 4, Athlon 64 or later)\n",
-                   stderr);
+        // Where even this message cannot be written, the status still says it.
+        static_cast<void>(std::fputs(
+            "zelmar: this program needs a processor with SSE2 (Pentium 4, Athlon 64 or later)\n", stderr));
         std::_Exit(1);
     }
 }

@@ -21,6 +21,8 @@ CTRL_C, CTRL_D = (Keys.CONTROL, "c"), (Keys.CONTROL, "d")
 # pastes its text, or (None) checks that the page's own timer keeps firing while the program sums.
 # Then the run must end with the status given. Where the echo of the answers after each prompt is
 # given, the screen at the key wait must show what the native build writes for those answers.
+# A step may type as a phone's keyboard ("soft"), or "tap" or "select" a text; a status in words is
+# what the page says where it cannot run the program.
 TYPED = {"approximation?": "10\n", "terms?": "3\n"}
 SCENARIOS = [
     ("two answers and a key", [("approximation?", "10\n"), ("terms?", "3\n"), ("Press any key", "q")], 0, TYPED),
@@ -31,7 +33,29 @@ SCENARIOS = [
     ("Ctrl-D at a question", [("approximation?", CTRL_D)], 1, None),
     ("Ctrl-C while summing", [("approximation?", "2000000000\n"), ("terms?", "0\n"), ("terms?0", None),
                               ("terms?0", CTRL_C)], 130, None),
+    # ui rows
+    ("a phone", [("approximation?", {"tap": "pi from the arctan"}), ("approximation?", {"soft": "10\n"}),
+                 ("terms?", {"soft": "3\n"}), ("Press any key", {"soft": "q"})], 0, TYPED, "phone"),
+    ("a phone's End input sends the text typed, and Stop the run stops it", [("approximation?", {"soft": "2000000000"}),
+     ("?2000000000", {"tap": "End input"}), ("?2000000000", {"soft": "\n"}), ("terms?", {"soft": "0\n"}),
+     ("terms?0", {"tap": "Stop the run"})], 130, None, "phone"),
+    ("Tab and arrows are no answer's text; Ctrl-C copies a selection and Ctrl-V pastes it; a paste is one key", [
+     ("approximation?", "1" + Keys.TAB + Keys.LEFT + Keys.UP + "0\n"), ("terms?", {"select": "10"}), ("terms?", CTRL_C),
+     ("terms?", (Keys.CONTROL, "v")), ("terms?10", "\n"), ("Press any key", {"paste": "xy"}),
+     ("continue . . .\n\n[Zelmar", {"paste": "7\n"})], 0, {"approximation?": "10\n", "terms?": "10\n"}),
+    ("keys typed while summing are dropped and a plain key runs it again", [("approximation?", "2000000000\n"),
+     ("terms?", "0\n"), ("terms?0", None), ("terms?0", "5\n"), ("terms?0", CTRL_C), ("terms?0\n^C\n[Zelmar", CTRL_C),
+     ("status 130", (Keys.ALT, "x")), ("status 130", "x"), ("again.]\nZelmar Pi Approximator", "10\n"),
+     ("?10\nOutput progress every how many terms?", "3\n"), ("Press any key", "q")], 0, TYPED),
+    ("JavaScript off", [], "Zelmar runs in this page with JavaScript, which is off here.", None, "no script"),
 ]
+
+
+FIND = """/* the middle of the last place of a text in the part that the selector names */ let range;
+const walk = document.createTreeWalker(document.querySelector(arguments[1]), NodeFilter.SHOW_TEXT);
+for (let node; (node = walk.nextNode());) { const at = node.data.lastIndexOf(arguments[0]);
+  if (at >= 0) { range = new Range(); range.setStart(node, at); range.setEnd(node, at + arguments[0].length); break; } }
+const box = range.getBoundingClientRect(); return [box.x + box.width / 2, box.y + box.height / 2];"""
 
 
 def chromium():
@@ -66,23 +90,55 @@ class Page(unittest.TestCase):
             self.assertLess(time.monotonic(), deadline, f"waiting for {what}: {self.screen()!r}")
             time.sleep(0.02)
 
-    def check_row(self, steps, status, echoes):
+    def cdp(self, command, **arguments):
+        return self.browser.execute_cdp_cmd(command, arguments)
+
+    def check_row(self, steps, status, echoes, how=None):
+        unwrapped = (lambda text: "".join(text.split())) if how == "phone" else (lambda text: text)
+        if how == "no script":
+            self.cdp("Emulation.setScriptExecutionDisabled", value=True)
+            self.addCleanup(self.cdp, "Emulation.setScriptExecutionDisabled", value=False)
         self.browser.get("file://" + PAGE)
+        if isinstance(status, str):  # the page cannot run the program, and says so
+            return self.assertIn(status, self.browser.find_element("tag name", "body").text)
+        if how == "phone":  # opened at a desktop's width, then held as a phone is: the terminal follows
+            self.cdp("Emulation.setDeviceMetricsOverride", width=360, height=740, deviceScaleFactor=3, mobile=True)
+            self.cdp("Emulation.setTouchEmulationEnabled", enabled=True)
+            self.addCleanup(self.cdp, "Emulation.setTouchEmulationEnabled", enabled=False)
+            self.addCleanup(self.cdp, "Emulation.clearDeviceMetricsOverride")
         typing = self.browser.find_element("css selector", "textarea.xterm-helper-textarea")
         for shown, keys in steps:
-            self.wait(lambda: shown in self.screen(), shown)
+            self.wait(lambda: unwrapped(shown) in unwrapped(self.screen()), shown)
             if shown == "Press any key":
                 self.assertEqual(self.browser.title, "Zelmar", "the title while it runs")
                 typed = "".join(echoes.values()).encode()
                 native = subprocess.run([os.environ["ZELMAR_NATIVE"]], input=typed, capture_output=True).stdout.decode()
                 for prompt, echo in echoes.items():
                     native = native.replace(prompt, prompt + echo, 1)
-                self.assertIn(native.split("Time elapsed: ")[0], self.screen())
+                if how == "phone":  # nothing cut off nor scrolled sideways, and a legible font: a long line wraps
+                    self.assertLessEqual(max(self.browser.execute_script(  # 4680 pixels: 360 in a 13-pixel font
+                        "const [s, r] = document.querySelectorAll('.xterm-screen, .xterm-rows'); return [document.body"
+                        ".scrollWidth, s.getBoundingClientRect().right, 4680 / parseFloat(getComputedStyle(r).fontSize)]"
+                        )), 360)
+                self.assertIn(unwrapped(native.split("Time elapsed: ")[0]), unwrapped(self.screen()))
             if keys is None:  # the page's own timer fires while the program sums
                 ticks = "return window.ticks || 0"
                 self.browser.execute_script("window.ticks = 0; setInterval(() => window.ticks++, 50)")
                 time.sleep(1)
                 self.assertGreater(self.browser.execute_script(ticks), 1, "ticks of the page's timer in a second")
+            elif isinstance(keys, dict) and "soft" in keys:  # as a phone's keyboard sends it: keyCode 229, then the text
+                for text in keys["soft"]:
+                    self.cdp("Input.dispatchKeyEvent", type="keyDown", windowsVirtualKeyCode=229, key="Unidentified")
+                    self.cdp("Input.insertText", text=text)
+                    self.cdp("Input.dispatchKeyEvent", type="keyUp", windowsVirtualKeyCode=229, key="Unidentified")
+            elif isinstance(keys, dict) and "tap" in keys:
+                x, y = self.browser.execute_script(FIND, keys["tap"], "body")
+                self.cdp("Input.dispatchTouchEvent", type="touchStart", touchPoints=[{"x": x, "y": y}])
+                self.cdp("Input.dispatchTouchEvent", type="touchEnd", touchPoints=[])
+            elif isinstance(keys, dict) and "select" in keys:  # a double click on the word
+                x, y = self.browser.execute_script(FIND, keys["select"], ".xterm-rows")
+                for count, kind in ((1, "mousePressed"), (1, "mouseReleased"), (2, "mousePressed"), (2, "mouseReleased")):
+                    self.cdp("Input.dispatchMouseEvent", type=kind, x=x, y=y, button="left", clickCount=count)
             elif isinstance(keys, dict):
                 self.browser.execute_script("const paste = new DataTransfer(); paste.setData('text/plain', arguments[1]);"
                                             "arguments[0].dispatchEvent(new ClipboardEvent('paste', {clipboardData: paste,"
@@ -93,10 +149,21 @@ class Page(unittest.TestCase):
                 typing.send_keys(keys)
         self.wait(lambda: self.browser.execute_script("return document.body.dataset.status") is not None, "the end")
         self.assertEqual(self.browser.execute_script("return document.body.dataset.status"), str(status))
-        self.assertIn(f"ended with status {status}", self.screen())
+        self.wait(lambda: f"ended with status {status}" in self.screen(), "the end on the screen")
         self.assertEqual(self.browser.title, PAGE_TITLE, "the page's own title, given back")
         if status == 1:
             self.assertIn("\nzelmar: input ended before the question was answered", self.screen())
+            colours = self.browser.execute_script(  # a message's, the terminal's background's, an answer's
+                "const of = (text) => [...document.querySelectorAll('.xterm-rows span')].find(s => s.textContent.startsWith"
+                "(text)); return [of('zelmar:'), document.querySelector('.xterm-viewport'), of('Use')].map(e => getComputed"
+                "Style(e)[e.matches('span') ? 'color' : 'backgroundColor'].match(/\\d+/g).slice(0, 3))")
+            light = [sum(w * (c / 12.92 if c <= 0.04 else ((c + 0.055) / 1.055) ** 2.4) for w, c in
+                         zip((0.2126, 0.7152, 0.0722), (int(v) / 255 for v in rgb))) + 0.05 for rgb in colours]
+            self.assertTrue(light[0] / light[1] >= 4.5 and colours[0] != colours[2], f"a message's colours: {colours}")
+        read = lambda: str(self.cdp("Accessibility.getFullAXTree"))  # what a screen reader reads, and a live region
+        for text in ["pi from the arctan series", "terms of approximation?", f"ended with status {status}", "assertive"] + ([
+                "Pi=" + self.screen().split("Pi=")[1][:20]] if echoes else []) + (["zelmar: input"] if status == 1 else []):
+            self.wait(lambda: text in read(), f"{text!r} in what a screen reader reads: {read()!r}")
         self.assertEqual(self.browser.execute_script("return performance.getEntriesByType('resource').length"), 0,
                          "requests from the page")
         errors = [entry for entry in self.browser.get_log("browser") if entry["level"] in ("SEVERE", "WARNING")]

@@ -1,14 +1,16 @@
 # Makes zelmar.html, the page that holds everything: the terminal's styles and script, the
 # program, and the page's own scripts, each put in where page.html.in names it.
-# Usage: cmake -DPROGRAM=zelmar.js -DTERMINAL=DIR -DOUTPUT=zelmar.html -P web/page.cmake
-#   DIR is the terminal's npm package (web/node_modules/@xterm/xterm).
+# Usage: cmake -DPROGRAM=zelmar.js -DTERMINAL=DIR -DFIT=FITDIR -DOUTPUT=zelmar.html -P web/page.cmake
+#   DIR is the terminal's npm package (web/node_modules/@xterm/xterm), FITDIR its addon that sizes it
+#   to the window (web/node_modules/@xterm/addon-fit).
 set(web ${CMAKE_CURRENT_LIST_DIR})
 file(READ ${TERMINAL}/css/xterm.css XTERM_CSS)
 file(READ ${TERMINAL}/lib/xterm.js XTERM_JS)
+file(READ ${FIT}/lib/addon-fit.js FIT_JS)
 file(READ ${web}/worker.js WORKER_JS)
 file(READ ${PROGRAM} PROGRAM_JS)
 file(READ ${web}/page.js PAGE_JS)
-foreach(part IN ITEMS XTERM_JS WORKER_JS PROGRAM_JS PAGE_JS)
+foreach(part IN ITEMS XTERM_JS FIT_JS WORKER_JS PROGRAM_JS PAGE_JS)
     string(TOLOWER "${${part}}" text)
     if(text MATCHES "</script")
         message(FATAL_ERROR "${part} holds </script, which would end its element in the page early")

@@ -1,0 +1,24 @@
+// ESLint's checks for the page's scripts and the host under Node: its recommended rules, with the
+// globals each script has where it runs.
+import js from "@eslint/js";
+import globals from "globals";
+
+export default [
+  { ignores: ["node_modules/"] },
+  js.configs.recommended,
+  {
+    files: ["page.js"],
+    languageOptions: { sourceType: "script", globals: { ...globals.browser, Terminal: "readonly", FitAddon: "readonly" } },
+  },
+  {
+    // Put in front of the program, which reads Module, in the page's worker.
+    files: ["worker.js"],
+    languageOptions: { sourceType: "script", globals: globals.worker },
+    rules: { "no-unused-vars": ["error", { varsIgnorePattern: "^Module$" }] },
+  },
+  {
+    // Put inside the program, whose Module it fills in, under Node.
+    files: ["host.js"],
+    languageOptions: { sourceType: "script", globals: { ...globals.node, Module: "writable" } },
+  },
+];
