@@ -9,8 +9,9 @@
   const usersTitle = document.title;
   const encoder = new TextEncoder();
   const decoder = { 1: new TextDecoder(), 2: new TextDecoder() };
-  const LINE = 0, QUIET = 1, KEY = 2;
+  const { line: LINE, quiet: QUIET, key: KEY } = zelmarProtocol.modes;
   let worker = null, modes = LINE, line = "";
+  let epoch = 0;  // the number of the worker's modes that keys are now typed under
 
   const finish = (status) => {
     worker.terminate();
@@ -22,14 +23,27 @@
   const start = () => {
     delete document.body.dataset.status;
     modes = LINE;
+    epoch = 0;
     line = "";
-    worker = new Worker(URL.createObjectURL(new Blob([host, program], { type: "text/javascript" })));
-    worker.onmessage = ({ data }) => {
+    let lines = 0;  // line ends of the program's that the terminal has taken, for whoever watches
+    document.body.dataset.lines = lines;
+    const running = new Worker(URL.createObjectURL(new Blob([host, program], { type: "text/javascript" })));
+    worker = running;
+    running.onmessage = ({ data }) => {
       if ("write" in data) {
+        // Each chunk is acknowledged once the terminal has taken it: until then the program waits
+        // (web/protocol.js), so the page's own keys and timers always get their turn.
         const text = decoder[data.fd].decode(data.write, { stream: true });
-        term.write(data.fd === 2 ? `\x1b[31m${text}\x1b[0m` : text);
+        const ends = data.write.reduce((count, byte) => count + (byte === 10), 0);
+        term.write(data.fd === 2 ? `\x1b[31m${text}\x1b[0m` : text, () => {
+          if (worker && worker !== running) return;  // a run since started afresh
+          document.body.dataset.lines = lines += ends;
+          running.postMessage({ shown: data.write.length });  // after Ctrl-C, to no one
+        });
       } else if ("modes" in data) {
         modes = data.modes;
+        epoch = data.epoch;
+        line = "";  // as a terminal's flush drops the line being typed
       } else if ("title" in data) {
         document.title = data.title;
       } else if ("ended" in data) {
@@ -37,7 +51,8 @@
       }
     };
   };
-  const send = (bytes) => worker.postMessage(Array.from(bytes));
+  // What is typed goes with the number of the modes it was typed under.
+  const send = (bytes) => worker.postMessage({ input: bytes, epoch });
 
   term.onData((data) => {
     if (!worker) {
@@ -67,7 +82,7 @@
         }
       } else if (key === "\x04") {  // Ctrl-D: sends the line so far, or at its start ends input
         if (line) send(encoder.encode(line));
-        else worker.postMessage([null]);
+        else send(null);
         line = "";
       } else if (key >= " ") {
         line += key;
