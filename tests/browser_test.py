@@ -23,6 +23,11 @@ CTRL_C, CTRL_D = (Keys.CONTROL, "c"), (Keys.CONTROL, "d")
 # with the status given, within half a second of Ctrl-C. Where the echo of the answers after each
 # prompt is given, the screen at the key wait must end as the native build's output for those
 # answers does, and the page must have shown as many lines.
+# When Ctrl-C was pressed, and when the screen showed the end (window.ended - window.ctrlC), by the page's clock.
+CTRL_C_CLOCK = ("document.addEventListener('keydown', e => { if (e.ctrlKey && e.key == 'c') window.ctrlC = e.timeStamp }, true);"
+                "const rows = document.querySelector('.xterm-rows'); new MutationObserver(() => window.ended = window.ended ||"
+                " (rows.textContent.includes('ended with status') ? performance.now() : 0))"
+                ".observe(rows, {childList: true, subtree: true, characterData: true})")
 TYPED = {"approximation?": "10\n", "terms?": "3\n"}
 SCENARIOS = [
     ("two answers and a key", [("approximation?", "10\n"), ("terms?", "3\n"), ("Press any key", "q")], 0, TYPED),
@@ -81,11 +86,7 @@ class Page(unittest.TestCase):
     def check_row(self, steps, status, echoes):
         self.browser.get("file://" + PAGE)
         typing = self.browser.find_element("css selector", "textarea.xterm-helper-textarea")
-        self.browser.execute_script(  # when Ctrl-C was pressed, and when the screen showed the end, by the page's clock
-            "document.addEventListener('keydown', e => { if (e.ctrlKey && e.key == 'c') window.ctrlC = e.timeStamp }, true);"
-            "const rows = document.querySelector('.xterm-rows'); new MutationObserver(() => window.ended = window.ended ||"
-            " (rows.textContent.includes('ended with status') ? performance.now() : 0))"
-            ".observe(rows, {childList: true, subtree: true, characterData: true})")
+        self.browser.execute_script(CTRL_C_CLOCK)
         for shown, keys in steps:
             self.wait(lambda: shown in self.screen(), shown)
             if shown == "Press any key":
