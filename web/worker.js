@@ -15,14 +15,12 @@ var Module = (() => {
   };
 
   // Writes gather here and go as one message once the chunk is full, or a write comes more than
-  // chunkDelay after the last message, or the program reads, changes modes or ends; and when the
-  // worker is idle (it is not while the program sums, hence the clock on every write).
-  let chunk = new Uint8Array(chunkBytes), held = 0, heldFd = 1, posted = performance.now(), timer = 0;
+  // chunkDelay after the last message, or the program waits (to read, or for the screen), changes
+  // modes or ends. The worker's own timers cannot fire while the program sums, hence the clock.
+  let chunk = new Uint8Array(chunkBytes), held = 0, heldFd = 1, posted = performance.now();
   let unseen = 0, drained = null;  // bytes posted and not yet shown; the wait for the screen
   const host = {};
   const flush = () => {
-    clearTimeout(timer);
-    timer = 0;
     posted = performance.now();
     if (held === 0) return;
     self.postMessage({ fd: heldFd, write: chunk.subarray(0, held) }, [chunk.buffer]);
@@ -44,7 +42,6 @@ var Module = (() => {
     held += bytes.length;
     heldFd = fd;
     if (performance.now() - posted >= chunkDelay) flush();
-    else if (!timer) timer = setTimeout(flush, chunkDelay);
   };
 
   self.onmessage = ({ data }) => {
