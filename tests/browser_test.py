@@ -18,11 +18,18 @@ PAGE = ""
 PAGE_TITLE = "Zelmar, in a browser"
 CTRL_C, CTRL_D = (Keys.CONTROL, "c"), (Keys.CONTROL, "d")
 # Each step waits for its text on the screen, then types its keys (a tuple: a key with Ctrl), or
-# pastes its text, or (None) checks that the page's own timer keeps firing while the program sums.
-# Then the run must end with the status given. Where the echo of the answers after each prompt is
-# given, the screen at the key wait must show what the native build writes for those answers.
+# pastes its text, or (None) checks that the page's own timer keeps firing while the program sums,
+# or (a number) checks that the run still waits that many seconds later. Then the run must end
+# with the status given, within half a second of Ctrl-C. Where the echo of the answers after each
+# prompt is given, the screen at the key wait must end as the native build's output for those
+# answers does, and the page must have shown as many lines.
 # A step may type as a phone's keyboard ("soft"), or "tap" or "select" a text; a status in words is
 # what the page says where it cannot run the program.
+# When Ctrl-C was pressed, and when the screen showed the end (window.ended - window.ctrlC), by the page's clock.
+CTRL_C_CLOCK = ("document.addEventListener('keydown', e => { if (e.ctrlKey && e.key == 'c') window.ctrlC = e.timeStamp }, true);"
+                "const rows = document.querySelector('.xterm-rows'); new MutationObserver(() => window.ended = window.ended ||"
+                " (rows.textContent.includes('ended with status') ? performance.now() : 0))"
+                ".observe(rows, {childList: true, subtree: true, characterData: true})")
 TYPED = {"approximation?": "10\n", "terms?": "3\n"}
 SCENARIOS = [
     ("two answers and a key", [("approximation?", "10\n"), ("terms?", "3\n"), ("Press any key", "q")], 0, TYPED),
@@ -48,6 +55,16 @@ SCENARIOS = [
      ("status 130", (Keys.ALT, "x")), ("status 130", "x"), ("again.]\nZelmar Pi Approximator", "10\n"),
      ("?10\nOutput progress every how many terms?", "3\n"), ("Press any key", "q")], 0, TYPED),
     ("JavaScript off", [], "Zelmar runs in this page with JavaScript, which is off here.", None, "no script"),
+    # stream rows
+    ("heavy output", [("approximation?", "200000\n"), ("terms?", "1\n"), ("Press any key", "q")], 0,
+     {"approximation?": "200000\n", "terms?": "1\n"}),
+    ("Ctrl-C amid heavy output", [("approximation?", "2000000000\n"), ("terms?", "1\n"), ("", None), ("", None),
+                                  ("", CTRL_C)],
+     130, None),
+    ("progress lines while summing", [("approximation?", "2000000000\n"), ("terms?", "1000000\n"), ("\n3000000", CTRL_C)],
+     130, None),
+    ("keys typed ahead of the key wait", [("approximation?", {"paste": "10\n3\n\n"}), ("Press any key", 1.0),
+                                          ("Press any key", "q")], 0, {"approximation?": "10\n3\n\n", "terms?": ""}),
 ]
 
 
@@ -107,12 +124,15 @@ class Page(unittest.TestCase):
             self.addCleanup(self.cdp, "Emulation.setTouchEmulationEnabled", enabled=False)
             self.addCleanup(self.cdp, "Emulation.clearDeviceMetricsOverride")
         typing = self.browser.find_element("css selector", "textarea.xterm-helper-textarea")
+        self.browser.execute_script(CTRL_C_CLOCK)
         for shown, keys in steps:
             self.wait(lambda: unwrapped(shown) in unwrapped(self.screen()), shown)
             if shown == "Press any key":
                 self.assertEqual(self.browser.title, "Zelmar", "the title while it runs")
                 typed = "".join(echoes.values()).encode()
                 native = subprocess.run([os.environ["ZELMAR_NATIVE"]], input=typed, capture_output=True).stdout.decode()
+                self.assertEqual(self.browser.execute_script("return document.body.dataset.lines"),
+                                 str(native.split("Press any key")[0].count("\n")), "the program's lines shown")
                 for prompt, echo in echoes.items():
                     native = native.replace(prompt, prompt + echo, 1)
                 if how == "phone":  # nothing cut off nor scrolled sideways, and a legible font: a long line wraps
@@ -120,7 +140,8 @@ class Page(unittest.TestCase):
                         "const [s, r] = document.querySelectorAll('.xterm-screen, .xterm-rows'); return [document.body"
                         ".scrollWidth, s.getBoundingClientRect().right, 4680 / parseFloat(getComputedStyle(r).fontSize)]"
                         )), 360)
-                self.assertIn(unwrapped(native.split("Time elapsed: ")[0]), unwrapped(self.screen()))
+                self.assertIn(unwrapped("\n".join(native.split("Time elapsed: ")[0].split("\n")[-20:])),
+                              unwrapped(self.screen()))
             if keys is None:  # the page's own timer fires while the program sums
                 ticks = "return window.ticks || 0"
                 self.browser.execute_script("window.ticks = 0; setInterval(() => window.ticks++, 50)")
@@ -139,6 +160,9 @@ class Page(unittest.TestCase):
                 x, y = self.browser.execute_script(FIND, keys["select"], ".xterm-rows")
                 for count, kind in ((1, "mousePressed"), (1, "mouseReleased"), (2, "mousePressed"), (2, "mouseReleased")):
                     self.cdp("Input.dispatchMouseEvent", type=kind, x=x, y=y, button="left", clickCount=count)
+            elif isinstance(keys, float):
+                time.sleep(keys)
+                self.assertIsNone(self.browser.execute_script("return document.body.dataset.status"), "the run's end")
             elif isinstance(keys, dict):
                 self.browser.execute_script("const paste = new DataTransfer(); paste.setData('text/plain', arguments[1]);"
                                             "arguments[0].dispatchEvent(new ClipboardEvent('paste', {clipboardData: paste,"
@@ -150,6 +174,8 @@ class Page(unittest.TestCase):
         self.wait(lambda: self.browser.execute_script("return document.body.dataset.status") is not None, "the end")
         self.assertEqual(self.browser.execute_script("return document.body.dataset.status"), str(status))
         self.wait(lambda: f"ended with status {status}" in self.screen(), "the end on the screen")
+        if status == 130 and CTRL_C in (keys for _, keys in steps):
+            self.assertLess(self.browser.execute_script("return window.ended - window.ctrlC"), 500, "ms to act on Ctrl-C")
         self.assertEqual(self.browser.title, PAGE_TITLE, "the page's own title, given back")
         if status == 1:
             self.assertIn("\nzelmar: input ended before the question was answered", self.screen())

@@ -8,13 +8,22 @@ export default [
   js.configs.recommended,
   {
     files: ["page.js"],
-    languageOptions: { sourceType: "script", globals: { ...globals.browser, Terminal: "readonly", FitAddon: "readonly" } },
+    languageOptions: {
+      sourceType: "script",
+      globals: { ...globals.browser, Terminal: "readonly", FitAddon: "readonly", zelmarProtocol: "readonly" },
+    },
   },
   {
     // Put in front of the program, which reads Module, in the page's worker.
     files: ["worker.js"],
-    languageOptions: { sourceType: "script", globals: globals.worker },
+    languageOptions: { sourceType: "script", globals: { ...globals.worker, zelmarProtocol: "readonly" } },
     rules: { "no-unused-vars": ["error", { varsIgnorePattern: "^Module$" }] },
+  },
+  {
+    // Put in front of the program, and of the page's script and the worker's host, which read it.
+    files: ["protocol.js"],
+    languageOptions: { sourceType: "script" },
+    rules: { "no-unused-vars": ["error", { varsIgnorePattern: "^zelmarProtocol$" }] },
   },
   {
     // Put inside the program, whose Module it fills in, under Node.

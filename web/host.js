@@ -1,5 +1,6 @@
-// The program's host under Node, put in front of the compiled program: standard input, output
-// and error are the process's own, byte for byte, and the program's status is the process's.
+// The program's host under Node, put in front of the compiled program (after web/protocol.js, the
+// hooks it fills in): standard input, output and error are the process's own, byte for byte, and
+// the program's status is the process's. Writes are synchronous, so none is ever behind.
 // A page that loads the program sets up a host of its own in Module first, which this leaves be.
 if (typeof process === "object" && !Module["zelmarRead"]) {
   const fs = require("fs");
@@ -27,6 +28,8 @@ if (typeof process === "object" && !Module["zelmarRead"]) {
     }
     return done;
   };
+  Module["zelmarBehind"] = false;
+  Module["zelmarDrain"] = () => Promise.resolve();
   Module["zelmarModes"] = () => {};
   Module["zelmarTitle"] = () => {};
   Module["zelmarTerminal"] = false;

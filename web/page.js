@@ -40,10 +40,11 @@
   const usersTitle = document.title;
   const encoder = new TextEncoder();
   const decoder = { 1: new TextDecoder(), 2: new TextDecoder() };
-  const LINE = 0, QUIET = 1, KEY = 2;
+  const { line: LINE, quiet: QUIET, key: KEY } = zelmarProtocol.modes;
   let worker = null, modes = LINE, line = "";
   // What the terminal passes on came from a key with Ctrl, Alt or Cmd, or from a paste.
   let modified = false, pasted = false, held = false;
+  let epoch = 0;  // the number of the worker's modes that keys are now typed under
 
   // A number is asked for in the line's mode: a phone offers its keyboard of digits and signs.
   const setModes = (value) => {
@@ -60,20 +61,33 @@
   const start = () => {
     delete document.body.dataset.status;
     setModes(LINE);
+    epoch = 0;
     line = "";
     term.scrollToBottom();
-    worker = new Worker(URL.createObjectURL(new Blob([host, program], { type: "text/javascript" })));
-    worker.onerror = (event) => {
+    let lines = 0;  // line ends of the program's that the terminal has taken, for whoever watches
+    document.body.dataset.lines = lines;
+    const running = new Worker(URL.createObjectURL(new Blob([host, program], { type: "text/javascript" })));
+    worker = running;
+    running.onerror = (event) => {
       event.preventDefault();
       say(`Zelmar could not start here: ${event.message || "its worker failed"}.`);
       finish(1);
     };
-    worker.onmessage = ({ data }) => {
+    running.onmessage = ({ data }) => {
       if ("write" in data) {
+        // Each chunk is acknowledged once the terminal has taken it: until then the program waits
+        // (web/protocol.js), so the page's own keys and timers always get their turn.
         const text = decoder[data.fd].decode(data.write, { stream: true });
-        term.write(data.fd === 2 ? `\x1b[31m${text}\x1b[0m` : text);
+        const ends = data.write.reduce((count, byte) => count + (byte === 10), 0);
+        term.write(data.fd === 2 ? `\x1b[31m${text}\x1b[0m` : text, () => {
+          if (worker && worker !== running) return;  // a run since started afresh
+          document.body.dataset.lines = lines += ends;
+          running.postMessage({ shown: data.write.length });  // after Ctrl-C, to no one
+        });
       } else if ("modes" in data) {
         setModes(data.modes);
+        epoch = data.epoch;
+        line = "";  // as a terminal's flush drops the line being typed
       } else if ("title" in data) {
         document.title = data.title;
       } else if ("ended" in data) {
@@ -81,7 +95,8 @@
       }
     };
   };
-  const send = (bytes) => worker.postMessage(Array.from(bytes));
+  // What is typed goes with the number of the modes it was typed under.
+  const send = (bytes) => worker.postMessage({ input: bytes, epoch });
 
   // As terminals do: with a selection, Ctrl-C (or Cmd-C, or Ctrl-Insert) copies it; Ctrl-V, Cmd-V
   // and Shift-Insert paste, as Ctrl-Shift-V does. The browser does each, and the terminal passes
@@ -132,7 +147,7 @@
       }
     } else if (key === "\x04") {  // Ctrl-D: sends the line so far, or at its start ends input
       if (line) send(encoder.encode(line));
-      else worker.postMessage([null]);
+      else send(null);
       line = "";
     } else if (key >= " ") {
       line += key;

@@ -1,30 +1,92 @@
-// The program's host in the page's worker: bytes typed come as messages, and all that the program
-// writes, the input modes it wants, its title and its end go back to the page as messages.
+// The program's host in the page's worker (web/protocol.js names its hooks and messages): bytes
+// typed come as messages, and what the program writes goes back to the page in chunks, with the
+// input modes it wants, its title and its end. As at a terminal, the program waits while the
+// screen is behind, and what was typed before the sum or the key wait is dropped there.
 var Module = (() => {
-  const typed = [];    // bytes not yet read; null where input was ended (Ctrl-D)
+  const { modes, chunkBytes, chunkDelay, behindBytes, caughtUpBytes } = zelmarProtocol;
+  let typed = [];      // bytes not yet read; null where input was ended (Ctrl-D)
   const readers = [];  // reads waiting for a byte
+  let epoch = 0;       // the number of the modes now in force
   const serve = () => {
     while (typed.length > 0 && readers.length > 0) {
       const byte = typed.shift();
       readers.shift()(byte === null ? new Uint8Array(0) : Uint8Array.of(byte));
     }
   };
-  self.onmessage = (event) => {
-    typed.push(...event.data);
-    serve();
+
+  // Writes gather here and go as one message once the chunk is full, or a write comes more than
+  // chunkDelay after the last message, or the program waits (to read, or for the screen), changes
+  // modes or ends. The worker's own timers cannot fire while the program sums, hence the clock.
+  let chunk = new Uint8Array(chunkBytes), held = 0, heldFd = 1, posted = performance.now();
+  let unseen = 0, drained = null;  // bytes posted and not yet shown; the wait for the screen
+  const host = {};
+  const flush = () => {
+    posted = performance.now();
+    if (held === 0) return;
+    self.postMessage({ fd: heldFd, write: chunk.subarray(0, held) }, [chunk.buffer]);
+    unseen += held;
+    host.zelmarBehind = unseen > behindBytes;
+    chunk = new Uint8Array(chunkBytes);
+    held = 0;
   };
-  return {
+  const take = (fd, bytes) => {
+    if (held > 0 && (fd !== heldFd || held + bytes.length > chunkBytes)) flush();
+    if (bytes.length > chunkBytes) {
+      self.postMessage({ fd, write: bytes.slice() });
+      unseen += bytes.length;
+      host.zelmarBehind = unseen > behindBytes;
+      posted = performance.now();
+      return;
+    }
+    chunk.set(bytes, held);
+    held += bytes.length;
+    heldFd = fd;
+    if (performance.now() - posted >= chunkDelay) flush();
+  };
+
+  self.onmessage = ({ data }) => {
+    if ("shown" in data) {
+      unseen -= data.shown;
+      host.zelmarBehind = unseen > behindBytes;
+      if (drained && unseen <= caughtUpBytes) {
+        drained();
+        drained = null;
+      }
+    } else if (data.epoch === epoch) {  // typed under modes since changed, it is dropped
+      if (data.input === null) typed.push(null);
+      else for (const byte of data.input) typed.push(byte);
+      serve();
+    }
+  };
+  return Object.assign(host, {
     zelmarRead: () => new Promise((resolve) => {
+      flush();
       readers.push(resolve);
       serve();
     }),
     zelmarWrite: (fd, bytes) => {
-      self.postMessage({ write: bytes, fd });
+      take(fd, bytes);
       return bytes.length;
     },
-    zelmarModes: (modes) => self.postMessage({ modes }),
-    zelmarTitle: (title) => self.postMessage({ title }),
+    zelmarBehind: false,
+    zelmarDrain: () => new Promise((resolve) => {
+      flush();
+      if (unseen <= caughtUpBytes) resolve();
+      else drained = resolve;
+    }),
+    zelmarModes: (wanted) => {
+      flush();
+      if (wanted !== modes.line) typed = [];
+      self.postMessage({ modes: wanted, epoch: ++epoch });
+    },
+    zelmarTitle: (title) => {
+      flush();
+      self.postMessage({ title });
+    },
     zelmarTerminal: true,
-    zelmarEnded: (status) => self.postMessage({ ended: status }),
-  };
+    zelmarEnded: (status) => {
+      flush();
+      self.postMessage({ ended: status });
+    },
+  });
 })();
