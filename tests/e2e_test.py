@@ -35,6 +35,7 @@ WRITE_MESSAGE = "zelmar: could not write to standard output\n"
 SSE2_MESSAGE = "zelmar: this program needs a processor with SSE2 (Pentium 4, Athlon 64 or later)\n"
 SECONDS = r"Time elapsed: (\d+(?:\.\d+)?(?:e[-+]\d+)?)\n"  # the time line, its figure in general notation
 BOUND = 60  # seconds that any one run of the program, or any one wait, may take at most
+BOUND *= int(os.environ.get("ZELMAR_SLOWDOWN", "1"))  # where a translating emulator starts each process
 SCRATCH = os.environ.get("TMPDIR", "/tmp")
 
 

@@ -41,6 +41,7 @@ QEMU = "qemu-i386-static"
 I386 = (r"\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00",
         r"\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff")
 BINFMT = "/proc/sys/fs/binfmt_misc"
+SLOWDOWN = 10  # how many times longer the tests' waits are under emulation (tests/CMakeLists.txt too)
 
 
 def runs_32_bit():
@@ -116,7 +117,9 @@ def emulating(command):
     verdict = runs_32_bit()
     if verdict is not True:
         return skip(f"{QEMU} does not run 32-bit programs through binfmt_misc: {verdict}")
+    # Each Windows process then takes a minute or more to start: the tests' bounds grow to match.
     os.environ.pop("ZELMAR_NATIVE_SPEED", None)
+    os.environ["ZELMAR_SLOWDOWN"] = str(SLOWDOWN)
     os.execvp(command[0], command)
 
 
