@@ -543,6 +543,8 @@ class Console(unittest.TestCase):
     """A test for each row of CONSOLE: at the key wait, the window's title and the screen too."""
 
     def check_row(self, steps, ending):
+        if ending is None and os.environ.get("ZELMAR_TRANSLATED"):  # set by emulated.py
+            self.skipTest(f"Ctrl-C: Wine translated by {os.environ['ZELMAR_TRANSLATED']} dies of SIGSEGV on it")
         server = ["tmux", "-L", f"zelmar-{os.getpid()}", "-f", "/dev/null"]
         tmux = lambda *args: subprocess.run([*server, *args], capture_output=True, text=True,  # noqa: E731
                                             check=True, timeout=BOUND).stdout

@@ -96,7 +96,8 @@ def unpack_wine32(root):
             subprocess.run(["dpkg-deb", "-x", os.path.join(scratch, deb), root], check=True)
     # What the packages' scripts would do: the 32-bit loader starts 64-bit processes through the
     # 64-bit loader beside it, and Wine's user32 loads MinGW's zlib1.dll marked as one of its own.
-    os.symlink("/usr/lib/wine/wine64", f"{root}/usr/lib/wine/wine64")
+    if not os.path.lexists(f"{root}/usr/lib/wine/wine64"):
+        os.symlink("/usr/lib/wine/wine64", f"{root}/usr/lib/wine/wine64")
     with open("/usr/i686-w64-mingw32/lib/zlib1.dll", "rb") as f:
         zlib = f.read()
     with open(f"{root}/usr/lib/i386-linux-gnu/wine/i386-windows/zlib1.dll", "wb") as f:
@@ -120,6 +121,7 @@ def emulating(command):
     # Each Windows process then takes a minute or more to start: the tests' bounds grow to match.
     os.environ.pop("ZELMAR_NATIVE_SPEED", None)
     os.environ["ZELMAR_SLOWDOWN"] = str(SLOWDOWN)
+    os.environ["ZELMAR_TRANSLATED"] = QEMU
     os.execvp(command[0], command)
 
 
