@@ -4,8 +4,9 @@ native build's, run alternately in the same go: the cost per term, and its ratio
 
 Usage: bench/cross_cost.py [TERMS] [ROUNDS] [LABEL=COMMAND ...]   (from the source directory)
 
-It times build/zelmar against build-x86_64-w64-mingw32/zelmar.exe under wine64 and, where this
-machine runs 32-bit programs, build-i686-w64-mingw32/zelmar.exe under wine; then each COMMAND given.
+It times build/zelmar against build-x86_64-w64-mingw32/zelmar.exe under wine64 and, where its tests
+can run it, build-i686-w64-mingw32/zelmar.exe under wine, natively or emulated (tests/emulated.py, whose
+variables apply); then each COMMAND given.
 Under Wine, the C runtime that these call (msvcrt.dll, and its pow) is Wine's own, not Microsoft's.
 """
 import os
@@ -30,8 +31,13 @@ def wine_build(target, wine):
 
 programs = {"native": (["build/zelmar"], {})}
 programs["win64, wine64"] = wine_build("x86_64-w64-mingw32", "/usr/lib/wine/wine64")
-if runs_32_bit() is True:
-    programs["win32, wine"] = wine_build("i686-w64-mingw32", "wine")
+# The 32-bit build runs as its tests run it (tests/emulated.py): natively, or translated by qemu-i386-static.
+guard = [sys.executable, os.path.join(os.path.dirname(__file__), "..", "tests", "emulated.py"), "--needs-32-bit",
+         "wine", "--"]
+if subprocess.run([*guard, "true"]).returncode == 0:
+    emulated = runs_32_bit() is not True or os.environ.get("ZELMAR_EMULATE_32_BIT")
+    command, env = wine_build("i686-w64-mingw32", "wine")
+    programs["win32, wine" + (" under qemu-i386-static" if emulated else "")] = ([*guard, *command], env)
 for pair in sys.argv[3:]:  # others to compare, such as an older build, in the 64-bit build's Wine prefix
     label, command = pair.split("=", 1)
     programs[label] = (command.split(), programs["win64, wine64"][1])
