@@ -20,22 +20,26 @@ var Module = (() => {
   let chunk = new Uint8Array(chunkBytes), held = 0, heldFd = 1, posted = performance.now();
   let unseen = 0, drained = null;  // bytes posted and not yet shown; the wait for the screen
   const host = {};
+  const count = (bytes) => {  // bytes posted, or (fewer) shown
+    unseen += bytes;
+    host.zelmarBehind = unseen > behindBytes;
+  };
+  const post = (fd, bytes, transfer) => {
+    count(bytes.length);  // before the transfer, which leaves `bytes` empty
+    self.postMessage({ fd, write: bytes }, transfer);
+    posted = performance.now();
+  };
   const flush = () => {
     posted = performance.now();
     if (held === 0) return;
-    self.postMessage({ fd: heldFd, write: chunk.subarray(0, held) }, [chunk.buffer]);
-    unseen += held;
-    host.zelmarBehind = unseen > behindBytes;
+    post(heldFd, chunk.subarray(0, held), [chunk.buffer]);
     chunk = new Uint8Array(chunkBytes);
     held = 0;
   };
   const take = (fd, bytes) => {
     if (held > 0 && (fd !== heldFd || held + bytes.length > chunkBytes)) flush();
     if (bytes.length > chunkBytes) {
-      self.postMessage({ fd, write: bytes.slice() });
-      unseen += bytes.length;
-      host.zelmarBehind = unseen > behindBytes;
-      posted = performance.now();
+      post(fd, bytes.slice(), []);
       return;
     }
     chunk.set(bytes, held);
@@ -46,8 +50,7 @@ var Module = (() => {
 
   self.onmessage = ({ data }) => {
     if ("shown" in data) {
-      unseen -= data.shown;
-      host.zelmarBehind = unseen > behindBytes;
+      count(-data.shown);
       if (drained && unseen <= caughtUpBytes) {
         drained();
         drained = null;
