@@ -10,11 +10,10 @@
     say("Zelmar cannot run in this browser: it needs Web Workers and WebAssembly, which are missing or off here.");
     return;
   }
-  const narrow = () => window.innerWidth < 600;
   // Red as 4.5 times brighter than the black behind it, and every other colour kept as legible;
   // the screen reader's mode puts the screen's text in the accessibility tree and reads new output.
   const term = new Terminal({
-    convertEol: true, fontSize: narrow() ? 13 : 15, minimumContrastRatio: 4.5, screenReaderMode: true,
+    convertEol: true, minimumContrastRatio: 4.5, screenReaderMode: true,
     theme: { red: "#ff6e6e" }, wordSeparator: " ()[]{}',\"`?=:",  // a double click takes an answer, or Pi's digits
   });
   const fit = new FitAddon.FitAddon();
@@ -23,8 +22,8 @@
   box.hidden = document.getElementById("keys").hidden = false;  // the page can run the program
   term.open(box);
   term.textarea.setAttribute("aria-label", "Zelmar's input");
-  const resize = () => {
-    term.options.fontSize = narrow() ? 13 : 15;
+  const resize = () => {  // a phone's narrow screen gets a smaller font, which stays legible
+    term.options.fontSize = window.innerWidth < 600 ? 13 : 15;
     fit.fit();
   };
   resize();
@@ -146,8 +145,7 @@
         term.write("\b \b");
       }
     } else if (key === "\x04") {  // Ctrl-D: sends the line so far, or at its start ends input
-      if (line) send(encoder.encode(line));
-      else send(null);
+      send(line ? encoder.encode(line) : null);
       line = "";
     } else if (key >= " ") {
       line += key;
