@@ -613,12 +613,11 @@ add_rows(Console, CONSOLE)
 
 
 if __name__ == "__main__":
-    if len(sys.argv) < 2 or sys.argv[1].startswith("-") or not os.path.isfile(sys.argv[1]):
-        if sys.argv[1:2] in (["--help"], ["-h"]):
-            print(__doc__)
-        else:
-            print(__doc__ if len(sys.argv) < 2 else f"e2e_test.py: no program at {sys.argv[1]} (usage: e2e_test.py --help)",
-                  file=sys.stderr)
+    if len(sys.argv) < 2 or sys.argv[1].startswith("-"):  # the usage: asked for, on standard output
+        print(__doc__, file=sys.stdout if sys.argv[1:2] in (["--help"], ["-h"]) else sys.stderr)
+        sys.exit(2)
+    if not os.path.isfile(sys.argv[1]):
+        print(f"e2e_test.py: no program at {sys.argv[1]} (usage: e2e_test.py --help)", file=sys.stderr)
         sys.exit(2)
     EXE = os.path.abspath(sys.argv.pop(1))
     result = unittest.main(exit=False).result
