@@ -17,6 +17,7 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests"))
 from emulated import translation  # noqa: E402
+from results import recording  # noqa: E402
 
 terms = int(sys.argv[1]) if len(sys.argv) > 1 else 20_000_000
 rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 5
@@ -50,6 +51,7 @@ def reported(command, env):
     return float(re.search(rb"Time elapsed: (\S+)", done.stdout).group(1))
 
 
+recording(__file__)
 times = {label: [] for label in programs}
 for _ in range(rounds):
     for label, (command, env) in programs.items():
