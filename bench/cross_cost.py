@@ -16,7 +16,8 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests"))
-from emulated import runs_32_bit  # noqa: E402
+from emulated import translation  # noqa: E402
+from results import recording  # noqa: E402
 
 terms = int(sys.argv[1]) if len(sys.argv) > 1 else 20_000_000
 rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 5
@@ -35,7 +36,7 @@ programs["win64, wine64"] = wine_build("x86_64-w64-mingw32", "/usr/lib/wine/wine
 guard = [sys.executable, os.path.join(os.path.dirname(__file__), "..", "tests", "emulated.py"), "--needs-32-bit",
          "wine", "--"]
 if subprocess.run([*guard, "true"]).returncode == 0:
-    emulated = runs_32_bit() is not True or os.environ.get("ZELMAR_EMULATE_32_BIT")
+    emulated = translation()
     command, env = wine_build("i686-w64-mingw32", "wine")
     programs["win32, wine" + (" under qemu-i386-static" if emulated else "")] = ([*guard, *command], env)
 for pair in sys.argv[3:]:  # others to compare, such as an older build, in the 64-bit build's Wine prefix
@@ -50,6 +51,7 @@ def reported(command, env):
     return float(re.search(rb"Time elapsed: (\S+)", done.stdout).group(1))
 
 
+recording(__file__)
 times = {label: [] for label in programs}
 for _ in range(rounds):
     for label, (command, env) in programs.items():

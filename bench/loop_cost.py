@@ -11,6 +11,8 @@ import statistics
 import subprocess
 import sys
 
+from results import recording
+
 build = sys.argv[1] if len(sys.argv) > 1 else "build"
 terms = int(sys.argv[2]) if len(sys.argv) > 2 else 100_000_000
 rounds = int(sys.argv[3]) if len(sys.argv) > 3 else 5
@@ -30,6 +32,7 @@ zelmar = os.path.join(build, "zelmar")
 reference = os.path.join(build, "bench", "zelmar_reference_loop")
 empty = os.path.join(build, "bench", "zelmar_empty_iostream")
 
+recording(__file__)
 ours, theirs, peak = [], [], 0
 for _ in range(rounds):
     out, rss = run_measured([zelmar], f"{terms}\n0\n".encode())

@@ -20,6 +20,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests"))
 from browser_test import CTRL_C_CLOCK, chromium, screen  # noqa: E402
 from selenium.webdriver.common.action_chains import ActionChains  # noqa: E402
 from selenium.webdriver.common.keys import Keys  # noqa: E402
+from results import recording  # noqa: E402
 
 terms = int(sys.argv[1]) if len(sys.argv) > 1 else 20_000_000
 rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 5
@@ -52,6 +53,7 @@ def native():
     return float(elapsed.search(out).group(1))
 
 
+recording(__file__)
 browser = chromium()
 times = {"native": [], "page": []}
 ratios, first_prompts = [], []

@@ -3,6 +3,7 @@
 
 Usage: emulated.py [--needs-32-bit] EMULATOR -- COMMAND...
        emulated.py --probe
+       emulated.py --slowdown
        emulated.py --unpack-wine32 DIR
 
 Wine runs 32-bit Windows programs through its 32-bit half (Debian's wine32:i386), a 32-bit Linux
@@ -20,7 +21,10 @@ Where apt cannot install wine32:i386 (Debian's i386 lists out of step with amd64
 --unpack-wine32 DIR unpacks it into DIR with apt's own packages, and ZELMAR_WINE32=DIR makes the
 tests run Wine's 32-bit loader from there.
 
---probe says whether this machine's kernel runs 32-bit programs, status 0 if it does.
+--probe says whether this machine's kernel runs 32-bit programs, status 0 if it does; --slowdown
+prints how many times longer the 32-bit tests' bounds must be here: SLOWDOWN where they run
+translated, else 1. Whether they do is decided here alone (translation()): configure asks --slowdown
+for the bounds it sets, and each test asks ZELMAR_TRANSLATED, set for it, for what it leaves out.
 ZELMAR_NO_32_BIT, set to a reason (or 1), makes the tests skip for that reason: CI sets it where it
 cannot have Wine's 32-bit half, and it lets the skipping path be tried anywhere.
 ZELMAR_EMULATE_32_BIT=1 takes the emulated way even where the kernel runs 32-bit programs.
@@ -41,7 +45,7 @@ QEMU = "qemu-i386-static"
 I386 = (r"\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00",
         r"\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff")
 BINFMT = "/proc/sys/fs/binfmt_misc"
-SLOWDOWN = 10  # how many times longer the tests' waits are under emulation (tests/CMakeLists.txt too)
+SLOWDOWN = 10  # how many times longer the tests' bounds and waits are when translated
 
 
 def runs_32_bit():
@@ -64,6 +68,14 @@ def runs_32_bit():
                 raise
             return f"the kernel refuses them: {e.strerror}"
     return True if status == 42 else f"a 32-bit program exited with {status}, not 42"
+
+
+def translation():
+    """Why Wine's 32-bit loader must run translated by QEMU here; None where it runs as it is."""
+    if os.environ.get("ZELMAR_EMULATE_32_BIT"):
+        return "ZELMAR_EMULATE_32_BIT is set"
+    verdict = runs_32_bit()
+    return None if verdict is True else verdict
 
 
 def unpacked_wine32():
@@ -135,6 +147,9 @@ def main(args):
         verdict = runs_32_bit()
         print("this machine runs 32-bit programs" if verdict is True else f"this machine runs no 32-bit programs: {verdict}")
         return 0 if verdict is True else 1
+    if args == ["--slowdown"]:
+        print(SLOWDOWN if translation() else 1)
+        return 0
     if args[:1] == ["--unpack-wine32"] and len(args) == 2:
         return unpack_wine32(args[1])
     if args[:1] == ["--emulating"]:
@@ -156,8 +171,8 @@ def main(args):
             os.environ.update(variables)
         elif not os.path.exists(WINE32):
             return skip(f"{WINE32} is not installed (Debian's wine32:i386)")
-        verdict = "ZELMAR_EMULATE_32_BIT is set" if os.environ.get("ZELMAR_EMULATE_32_BIT") else runs_32_bit()
-        if verdict is not True:
+        verdict = translation()
+        if verdict:
             if not shutil.which(QEMU):
                 return skip(f"{verdict}, and {QEMU} is not installed (Debian's qemu-user-static)")
             namespace = ["unshare", "--user", "--map-root-user", "--mount", "--"]

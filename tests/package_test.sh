@@ -41,8 +41,8 @@ check_runs() {
     fi
 }
 
-# The README's first command, which builds and starts the program, in the source folder given.
-first_command() {
+# The README's command that builds and starts the program, in the source folder given.
+build_command() {
     grep -m1 -E '^cmake .* && \./build/zelmar$' "$1/README.md" ||
         fail "$1/README.md has no command that builds and starts the program"
 }
@@ -186,10 +186,10 @@ if [ "$kind" = release ]; then
     else
         skipped="the page in $web was not opened: it needs chromium-driver and python3-selenium"
     fi
-    # The source, as git archive gives it; the README's first command builds and starts the program from it.
+    # The source, as git archive gives it; the README's build command builds and starts the program from it.
     tar -C "$work" -xzf "$release/zelmar-$version.tar.gz"
-    first=$(first_command "$work/zelmar-$version")
-    check_runs sh -c "cd '$work/zelmar-$version' && $first"
+    building=$(build_command "$work/zelmar-$version")
+    check_runs sh -c "cd '$work/zelmar-$version' && $building"
     while IFS='|' read -r arch machine emulator; do
         top=zelmar-$version-linux-$arch
         tgz=$release/$top.tar.gz
@@ -224,18 +224,18 @@ cmake --install "$build" --prefix "$work/usr" >/dev/null
 check_deb "$(ls "$work"/deb/*.deb)" "$(dpkg --print-architecture)" ""
 
 # In clean clones, in other directories, under other umasks and without SOURCE_DATE_EPOCH: the
-# README's first command builds the program and nothing else, and starts it; then two packages
+# README's build command builds the program and nothing else, and starts it; then two packages
 # built there have the same bytes.
 if [ ! -e "$source/.git" ]; then
     skipped="${skipped:+$skipped; }$source is no git checkout, so no clean clones were built and compared"
     passed "$(basename "$deb") holds $(echo $files)"
 fi
-first=$(first_command "$source")
+building=$(build_command "$source")
 for place in one:022 two/deeper:077; do
     mask=${place#*:} place=${place%:*}
     git clone -q "$source" "$work/$place/zelmar"
-    check_runs sh -c "umask $mask && cd '$work/$place/zelmar' && unset SOURCE_DATE_EPOCH && $first"
-    [ ! -e "$work/$place/zelmar/build/tests" ] || fail "the README's first command builds the tests too"
+    check_runs sh -c "umask $mask && cd '$work/$place/zelmar' && unset SOURCE_DATE_EPOCH && $building"
+    [ ! -e "$work/$place/zelmar/build/tests" ] || fail "the README's build command builds the tests too"
     (umask "$mask" && cd "$work/$place/zelmar/build" && unset SOURCE_DATE_EPOCH && cpack -G DEB >/dev/null)
 done
 cmp "$work"/one/zelmar/build/*.deb "$work"/two/deeper/zelmar/build/*.deb ||
