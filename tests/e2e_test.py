@@ -150,7 +150,7 @@ def run(given, command=None, timeout=BOUND, **options):
 def spawn(test, **options):
     """Starts the program, to be driven by `test`; it is killed after BOUND seconds, so that a read
     of its output cannot wait for ever, and at the end of the test."""
-    child = subprocess.Popen([EXE], **options)
+    child = subprocess.Popen([*EMULATOR, EXE], **options)
     watchdog = threading.Timer(BOUND, child.kill)
     watchdog.start()
     test.addCleanup(watchdog.cancel)
@@ -533,6 +533,25 @@ class Cross(unittest.TestCase):
             self.assertEqual(run(b"7\r\n\x1a\r\n")[::2], (1, ENDED_MESSAGE))
         if os.path.basename(EMULATOR[0]) == "qemu-i386-static":  # a processor without SSE2 is told so
             self.assertEqual(run(b"", [EMULATOR[0], "-cpu", "pentium2", *EMULATOR[1:], EXE]), (1, "", SSE2_MESSAGE))
+
+    def test_the_hosts_writes(self):
+        """The WebAssembly build's writes are its host's: the time reported covers the waits on a slow
+        reader, and a write that fails, in part or whole, ends the run as natively (the other builds'
+        writes are the C library's, which Pipes checks natively)."""
+        if not EXE.endswith(".js"):
+            return
+        Pipes.test_the_time_is_the_summation_in_seconds(self)
+        typed = b"10\n3\nk"
+        full = run(typed)[1]
+        for limit in (5, len(BANNER + ASK_TERMS) + 2, full.index("\n6\n") + 1):  # in a write, and at its start
+            with self.subTest(limit=limit), tempfile.TemporaryFile() as f:
+                def limited(limit=limit):
+                    signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+                    resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+                done = subprocess.run([*EMULATOR, EXE], input=typed, stdout=f, stderr=subprocess.PIPE,
+                                      preexec_fn=limited, timeout=BOUND)
+                self.assertEqual((done.returncode, done.stderr.decode(), os.pread(f.fileno(), 1 << 16, 0).decode()),
+                                 (1, WRITE_MESSAGE, full[:limit]))
 
 
 # Typed at a terminal that tmux emulates: each step waits for its text on the screen, then sends its

@@ -73,3 +73,23 @@ for (const [name, events, expected, tuning] of FLOWS) {
     assert.deepStrictEqual(seen, expected);
   });
 }
+
+test("the worker's hooks are the flow's: the program waits while over 2^18 bytes are unseen, and reads what is typed", async () => {
+  const posted = [];
+  globalThis.self = { postMessage: (message) => posted.push(message) };
+  vm.runInThisContext(fs.readFileSync(path.join(__dirname, "..", "web", "worker.js"), "utf8"), { filename: "worker.js" });
+  const host = globalThis.Module;
+  const done = [];
+  for (let i = 0; i < 6; ++i) assert.strictEqual(host.zelmarWrite(1 + (i % 2), new Uint8Array(1 << 16)), 1 << 16);
+  assert.deepStrictEqual([host.zelmarBehind(), posted.slice(0, 5).map((m) => m.fd)], [true, [1, 2, 1, 2, 1]]);
+  host.zelmarDrain().then(() => done.push("drained"));
+  host.zelmarModes(zelmarProtocol.modes.key);
+  host.zelmarRead(1).then((bytes) => done.push([...bytes]));
+  for (const data of [{ shown: (1 << 18) - 1 }, { input: [7], epoch: 0 }, { shown: 1 }, { input: [9], epoch: 1 }]) {
+    self.onmessage({ data });
+    await new Promise(setImmediate);
+    done.push("|");  // after each message
+  }
+  assert.deepStrictEqual([done, host.zelmarBehind(), posted[6]],
+    [["|", "|", "drained", "|", [9], "|"], false, { modes: "key", epoch: 1 }]);
+});
