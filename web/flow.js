@@ -13,8 +13,10 @@
 // full or standard error takes over from standard output (or the reverse). Hence the latency:
 // - a write after chunkDelay of quiet, or the first after a change of modes: none;
 // - writes that come at a steady pace, one every p ms with p < chunkDelay: under chunkDelay + p;
-// - the last of a quick run of writes that then stops: held until the next write (as above),
-//   read, change of modes or end, which the program's own writes always come to.
+// so a progress line is on its way within 2 chunkDelay of being written, however long the sum
+// takes to the next. A quick run of writes that then stops is held until the next write, read,
+// change of modes or end: in this program, each such run (the banner, a question, the report) is
+// followed at once by a read or the end.
 // While more than behindBytes are posted and not yet shown, `behind` is true and the program waits
 // for drain(), which ends once no more than caughtUpBytes are, so the page's memory stays bounded.
 var zelmarFlow = (now, post, tuning = {}) => {
