@@ -52,7 +52,7 @@ EM_JS(int, writeOutput, (int fd, const char* bytes, int size), {
 });
 
 // A write is a plain call; only where the screen has fallen too far behind does the program wait.
-EM_JS(int, hostBehind, (), { return Module["zelmarBehind"] ? 1 : 0; });
+EM_JS(int, hostBehind, (), { return Module["zelmarBehind"]() ? 1 : 0; });
 
 EM_ASYNC_JS(void, waitForHost, (), { await Module["zelmarDrain"](); });
 

@@ -152,7 +152,7 @@ def run(given, command=None, timeout=BOUND, **options):
 def spawn(test, **options):
     """Starts the program, to be driven by `test`; it is killed after BOUND seconds, so that a read
     of its output cannot wait for ever, and at the end of the test."""
-    child = subprocess.Popen([EXE], **options)
+    child = subprocess.Popen([*EMULATOR, EXE], **options)
     watchdog = threading.Timer(BOUND, child.kill)
     watchdog.start()
     test.addCleanup(watchdog.cancel)
@@ -547,6 +547,20 @@ class Cross(unittest.TestCase):
             self.assertEqual(run(b"7\r\n\x1a\r\n")[::2], (1, ENDED_MESSAGE))
         if os.path.basename(EMULATOR[0]) == "qemu-i386-static":  # a processor without SSE2 is told so
             self.assertEqual(run(b"", [EMULATOR[0], "-cpu", "pentium2", *EMULATOR[1:], EXE]), (1, "", SSE2_MESSAGE))
+
+    def test_the_hosts_writes(self):
+        """Under Node the host writes (elsewhere the C library, which Pipes checks natively): the time must
+        cover a reader's hold-up, and a write the host takes in part must end the run, as natively."""
+        if EXE.endswith(".js"):
+            Pipes.test_the_time_is_the_summation_in_seconds(self)
+            def room():  # for 5 bytes of the first line
+                signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+                resource.setrlimit(resource.RLIMIT_FSIZE, (5, 5))
+            with tempfile.TemporaryFile() as f:
+                done = subprocess.run([*EMULATOR, EXE], input=b"10\n3\n", stdout=f, stderr=subprocess.PIPE,
+                                      preexec_fn=room, timeout=BOUND)
+                self.assertEqual((done.returncode, done.stderr.decode(), os.pread(f.fileno(), 99, 0)),
+                                 (1, WRITE_MESSAGE, b"Zelma"))
 
 
 # Typed at a terminal that tmux emulates: each step waits for its text on the screen, then sends its

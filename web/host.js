@@ -28,7 +28,7 @@ if (typeof process === "object" && !Module["zelmarRead"]) {
     }
     return done;
   };
-  Module["zelmarBehind"] = false;
+  Module["zelmarBehind"] = () => false;
   Module["zelmarDrain"] = () => Promise.resolve();
   Module["zelmarModes"] = () => {};
   Module["zelmarTitle"] = () => {};

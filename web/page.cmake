@@ -8,11 +8,13 @@ file(READ ${TERMINAL}/css/xterm.css XTERM_CSS)
 file(READ ${TERMINAL}/lib/xterm.js XTERM_JS)
 file(READ ${FIT}/lib/addon-fit.js FIT_JS)
 file(READ ${web}/worker.js WORKER_JS)
+file(READ ${web}/flow.js FLOW_JS)
 file(READ ${PROGRAM} PROGRAM_JS)
 file(READ ${web}/page.js PAGE_JS)
-# The worker's host and the page both follow the protocol that the program has in front of it.
+# The worker's host and the page both follow the protocol that the program has in front of it; the
+# worker's host hands the program's output and input to the flow in front of it.
 file(READ ${web}/protocol.js PROTOCOL_JS)
-string(PREPEND WORKER_JS "${PROTOCOL_JS}")
+string(PREPEND WORKER_JS "${PROTOCOL_JS}${FLOW_JS}")
 string(PREPEND PAGE_JS "${PROTOCOL_JS}")
 foreach(part IN ITEMS XTERM_JS FIT_JS WORKER_JS PROGRAM_JS PAGE_JS)
     string(TOLOWER "${${part}}" text)

@@ -84,9 +84,16 @@
           running.postMessage({ shown: data.write.length });  // after Ctrl-C, to no one
         });
       } else if ("modes" in data) {
-        setModes(data.modes);
-        epoch = data.epoch;
-        line = "";  // as a terminal's flush drops the line being typed
+        // The modes take effect once the output before them is on the screen: taken by the terminal
+        // (the write's callback, in order), then drawn (its frame, whose drawing is asked for first).
+        // Until then keys go under the modes before, and the worker drops them if these dropped them:
+        // no key ends the key wait before its prompt is seen.
+        term.write("", () => requestAnimationFrame(() => {
+          if (worker !== running) return;  // ended since, or started afresh
+          setModes(data.modes);
+          epoch = data.epoch;
+          line = "";  // as a terminal's flush drops the line being typed
+        }));
       } else if ("title" in data) {
         document.title = data.title;
       } else if ("ended" in data) {

@@ -1,13 +1,13 @@
 // How the program talks to its host, in a page or under Node: the one place that names the hooks,
 // the input modes and the page's messages, which src/platform-web.cpp, web/host.js, web/worker.js
 // and web/page.js all follow. It is put in front of the program (emcc --pre-js, before host.js),
-// and in front of the worker's host and the page's script (web/page.cmake).
+// and in front of the worker's host (with web/flow.js) and the page's script (web/page.cmake).
 //
 // The hooks a host puts in Module before the program starts; the program calls them:
 //   zelmarRead(size)       a Promise of the next bytes of standard input (at most size; none at its end)
 //   zelmarWrite(fd, bytes) takes what the program writes to fd 1 or 2, a view the host must copy
 //                          if it keeps it; returns how many bytes it took (fewer: the write failed)
-//   zelmarBehind           true while the screen is too far behind: after a write, the program then
+//   zelmarBehind()         true while the screen is too far behind: after a write, the program then
 //   zelmarDrain()          waits for this Promise, which the host keeps until the screen catches up
 //   zelmarModes(modes)     what typed keys do from now on: one of zelmarProtocol.modes
 //   zelmarTitle(title)     the terminal's title
@@ -17,7 +17,8 @@
 // In the page the program runs in a worker, whose host (web/worker.js) and the page (web/page.js)
 // exchange messages; from the worker:
 //   {fd, write}            a chunk of output: bytes written to fd, many writes at once
-//   {modes, epoch}         the input modes, numbered: every change has the next epoch
+//   {modes, epoch}         the input modes, numbered: every change has the next epoch; the page
+//                          takes them up once the output before them is on the screen
 //   {title}, {ended}       as the hooks above
 // and from the page:
 //   {input, epoch}         bytes typed (null: input ended), under the modes of that epoch; the
@@ -27,8 +28,4 @@ var zelmarProtocol = Object.freeze({
   // Line: keys echo and Backspace edits until Enter sends the line. Quiet: keys are dropped.
   // Key: one key is sent, unechoed. Entering quiet or key drops whatever was typed before.
   modes: Object.freeze({ line: "line", quiet: "quiet", key: "key" }),
-  chunkBytes: 1 << 16,   // output is posted in chunks of at most this many bytes,
-  chunkDelay: 20,        // and held back no longer than this many milliseconds while writes go on;
-  behindBytes: 1 << 18,  // a write waits while more than this is posted and not yet shown,
-  caughtUpBytes: 1 << 17 // until no more than this is
 });
