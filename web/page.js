@@ -39,10 +39,11 @@
   const usersTitle = document.title;
   const encoder = new TextEncoder();
   const decoder = { 1: new TextDecoder(), 2: new TextDecoder() };
-  const { line: LINE, quiet: QUIET, key: KEY } = zelmarProtocol.modes;
+  const { line: LINE } = zelmarProtocol.modes;
   let worker = null, modes = LINE, line = "";
+  const keys = zelmarKeys(zelmarProtocol.modes);
   // What the terminal passes on came from a key with Ctrl, Alt or Cmd, or from a paste.
-  let modified = false, pasted = false, held = false;
+  let modified = false, pasted = false;
   let epoch = 0;  // the number of the worker's modes that keys are now typed under
 
   // A number is asked for in the line's mode: a phone offers its keyboard of digits and signs.
@@ -67,6 +68,9 @@
     document.body.dataset.lines = lines;
     const running = new Worker(URL.createObjectURL(new Blob([host, program], { type: "text/javascript" })));
     worker = running;
+    echoes.length = 0;
+    waiting = false;
+    running.addEventListener("message", () => { notice.hidden = true; }, { once: true });  // it runs
     running.onerror = (event) => {
       event.preventDefault();
       say(`Zelmar could not start here: ${event.message || "its worker failed"}.`);
@@ -97,81 +101,93 @@
   // What is typed goes with the number of the modes it was typed under.
   const send = (bytes) => worker.postMessage({ input: bytes, epoch });
 
-  // As terminals do: with a selection, Ctrl-C (or Cmd-C, or Ctrl-Insert) copies it; Ctrl-V, Cmd-V
-  // and Shift-Insert paste, as Ctrl-Shift-V does. The browser does each, and the terminal passes
-  // on what is pasted.
+  // Keys: web/keys.js says which events carry what, and edits the line. The terminal's custom
+  // handler leaves text to the browser's beforeinput, which passes it on to the terminal here, once.
   term.attachCustomKeyEventHandler((event) => {
-    held = event.type === "keydown" && event.keyCode !== 229;
-    if (event.type !== "keydown") return true;
-    modified = event.ctrlKey || event.altKey || event.metaKey;
-    const key = event.key.toLowerCase(), command = event.ctrlKey || event.metaKey;
-    if (command && (key === "c" || key === "insert") && term.hasSelection()) return false;
-    return !((command && key === "v") || (event.shiftKey && key === "insert"));
+    if (event.type === "keydown") modified = event.ctrlKey || event.altKey || event.metaKey;
+    return keys.forTerminal(event, term.hasSelection());
   });
-  // Text that arrives without a key the terminal took (a phone's keyboard sends keyCode 229, then
-  // the text; or the text alone) is passed on here, once; an Enter sent as text ends the line.
-  const texts = { insertText: null, insertReplacementText: null, insertLineBreak: "\r", insertParagraph: "\r",
-                  deleteContentBackward: "\x7f" };
   term.textarea.addEventListener("beforeinput", (event) => {
-    if (held || event.isComposing || !(event.inputType in texts)) return;
-    const text = texts[event.inputType] ?? event.data;
+    const text = keys.fromInput(event);
+    if (text === null) return;
     event.preventDefault();
     if (text) term.input(text, true);
   }, true);
-  term.textarea.addEventListener("blur", () => { held = false; });  // its key's release goes elsewhere
   term.element.addEventListener("paste", () => {
     pasted = true;
     queueMicrotask(() => { pasted = false; });
   }, true);
 
-  const typeKey = (key) => {
-    if (key === "\x03") {  // Ctrl-C ends the run, as a shell shows it
-      term.write("^C");
-      finish(130);
-      return false;
-    }
-    if (modes === QUIET) return true;
-    if (modes === KEY) {
-      send(encoder.encode(key));
-      return false;  // one key; the rest of what it sent is dropped
-    }
-    if (key === "\r" || key === "\n") {
-      term.write("\r\n");
-      send(encoder.encode(line + "\n"));
-      line = "";
-    } else if (key === "\x7f" || key === "\b") {
-      if (line) {
-        line = line.slice(0, -1);
-        term.write("\b \b");
+  // The echo. Where a line begins on the screen is marked once the terminal has drawn all that
+  // comes before it (the marker follows the row as the screen scrolls); an erase goes back there,
+  // clears to the end of the screen and draws what is left of the line, so that all the cells the
+  // erased character took go with it, however wide it was, and across a wrap. A step that reads the
+  // terminal's place waits for it to be drawn up to there, and the echoes after it wait their turn.
+  const echoes = [];  // text to write, or a function that reads the place and returns the text
+  let waiting = false, begun = null;
+  const draw = () => {
+    while (echoes.length && !waiting) {
+      const step = echoes.shift();
+      if (typeof step === "string") {
+        term.write(step);
+        continue;
       }
-    } else if (key === "\x04") {  // Ctrl-D: sends the line so far, or at its start ends input
-      send(line ? encoder.encode(line) : null);
-      line = "";
-    } else if (key >= " ") {
-      line += key;
-      term.write(key);
+      const run = worker;
+      waiting = true;
+      term.write("", () => {
+        if (worker !== run) return;  // the run has ended; what it held is dropped
+        waiting = false;
+        term.write(step());
+        draw();
+      });
     }
-    return true;
+  };
+  const echo = (step) => {
+    echoes.push(step);
+    draw();
+  };
+  const begin = (text) => () => {
+    begun?.marker.dispose();
+    begun = { marker: term.registerMarker(0), x: term.buffer.active.cursorX };
+    return text;
+  };
+  const redraw = (text) => () => {
+    let row = begun.marker.line - term.buffer.active.baseY + 1, column = begun.x + 1;
+    if (column > term.cols) {  // the line began past the row's end, at the start of the next
+      row++;
+      column = 1;
+    }
+    return `\x1b[${Math.max(row, 1)};${column}H\x1b[J${text}`;
+  };
+
+  const typed = (data) => {
+    const { line: after, steps } = keys.type(line, modes, data);
+    line = after;
+    for (const step of steps) {
+      if ("send" in step) {
+        send(step.send === null ? null : encoder.encode(step.send));
+      } else if ("echo" in step) {
+        echo(step.begins ? begin(step.echo) : step.echo);
+      } else if ("redraw" in step) {
+        echo(redraw(step.redraw));
+      } else {  // Ctrl-C ends the run, as a shell shows it
+        echoes.length = 0;
+        term.write("^C");
+        finish(130);
+        return;
+      }
+    }
   };
   term.onData((data) => {
-    if (!worker) {
-      if (!modified && !pasted) start();  // a key runs it again, below what the last run left
-      return;
-    }
-    // A line holds no escape sequence (an arrow, a function key, Alt with a key), and CR LF
-    // (or a keyboard's LF) is one Enter.
-    // eslint-disable-next-line no-control-regex -- the escape sequences are what it takes out
-    const keys = modes === LINE ? data.replace(/\x1b(\[[0-?]*[ -/]*[@-~]|O.|.)?/gs, "").replace(/\r\n/g, "\r") : data;
-    for (const key of keys) {
-      if (!typeKey(key)) return;
-    }
+    if (worker) typed(data);
+    else if (!modified && !pasted) start();  // a key runs it again, below what the last run left
   });
 
   // The keys a phone's keyboard lacks, on the screen; pressing one leaves the keyboard where it is.
   for (const button of document.querySelectorAll("#keys button")) {
     button.addEventListener("pointerdown", (event) => event.preventDefault());
     button.addEventListener("click", () => {
-      if (worker) typeKey(button.dataset.key === "c" ? "\x03" : "\x04");
+      if (worker) typed(button.dataset.key === "c" ? "\x03" : "\x04");
       term.focus();
     });
   }
