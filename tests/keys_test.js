@@ -9,17 +9,17 @@ const vm = require("node:vm");
 const { modes } = vm.runInNewContext(`${readFileSync(`${__dirname}/../web/protocol.js`)};zelmarProtocol`);
 const keys = require("../web/keys.js")(modes);
 
-// xterm.js's keydown (CoreBrowserTerminal._keyDown, evaluateKeyboardEvent): what it sends, whether it
-// cancels the key, or (later) whether it leaves the key to its keypress, as it does A-Z, Space, AltGr.
+// xterm.js's keydown (CoreBrowserTerminal._keyDown, evaluateKeyboardEvent): what it sends, and whether
+// it cancels the key; where it sends nothing (A-Z, Space, AltGr), its keypress sends the text.
 const xterm = (e) => {
   if (e.keyCode === 229) return {};  // its composition helper's
   if (e.ctrlKey && !e.altKey && /^[a-z]$/.test(e.key)) return { data: String.fromCharCode(e.keyCode - 64), cancel: true };
   if (e.altKey && !e.ctrlKey && /^[a-z]$/.test(e.key)) return { data: `\x1b${e.key}`, cancel: true };
   const named = { Enter: "\r", Tab: "\t", Escape: "\x1b", Backspace: "\x7f", ArrowLeft: "\x1b[D", ArrowUp: "\x1b[A" }[e.key];
   if (named) return { data: named, cancel: e.keyCode !== 8 && e.keyCode < 37 };
-  return /^[A-Z ]$/.test(e.key) || e.altKey || e.ctrlKey || e.key.length > 2 ? { later: true } : { data: e.key };
+  return /^[A-Z]$/.test(e.key) || e.keyCode < 48 || e.altKey || e.ctrlKey || e.key.length > 2 ? {} : { data: e.key };
 };
-const CODES = { Enter: 13, Backspace: 8, Tab: 9, Escape: 27, " ": 32, ArrowLeft: 37, ArrowUp: 38, Unidentified: 229 };
+const CODES = { Enter: 13, Backspace: 8, Tab: 9, Escape: 27, " ": 32, ArrowLeft: 37, ArrowUp: 38, Unidentified: 229, "\n": 0 };
 // The browser's own input for a key that nothing cancelled.
 const input = (key, m = {}) => key === "Enter" ? ["insertLineBreak"] : key === "Backspace" ? ["deleteContentBackward"]
   : key.length > 2 || (m.ctrlKey && !m.AltGraph) || (m.altKey && /^[a-z]$/.test(key)) ? [] : ["insertText", { data: key }];
@@ -41,7 +41,7 @@ const composeWebKit = (text) => [["compositionstart"], composing(text), ["compos
 // The page as web/page.js wires it: what the program is sent (null: input ended), and the screen.
 const run = (events, mode) => {
   const sent = [];
-  let line = "", screen = "", start = 0, prevented = false, later = false;
+  let line = "", screen = "", start = 0, prevented = false, handled = false;
   const type = (data) => {
     const steps = keys.type(line, mode, data);
     line = steps.line;
@@ -53,14 +53,14 @@ const run = (events, mode) => {
     }
   };
   for (const [kind, k, m = {}] of events) {
-    const event = { type: kind, key: k, keyCode: CODES[k] ?? String(k).toUpperCase().charCodeAt(0), ...m,
-                    getModifierState: (state) => !!m[state], preventDefault: () => { prevented = true; } };
-    if (kind === "keydown") [prevented, later] = [false, false];
+    const event = { type: kind, key: k, keyCode: CODES[k] ?? (/^\w$/.test(k) ? k.toUpperCase().charCodeAt(0) : 190), ...m,
+                    preventDefault: () => { prevented = true; } };
+    if (kind === "keydown") [prevented, handled] = [false, false];
     if (kind === "keydown" && keys.forTerminal(event, m.selected)) {
       const sends = xterm(event);
-      [prevented, later] = [sends.cancel || prevented, sends.later];
+      [prevented, handled] = [sends.cancel || prevented, !!sends.data];
       if (sends.data) type(sends.data);
-    } else if (kind === "keypress" && !prevented && later && keys.forTerminal(event)) type(k);
+    } else if (kind === "keypress" && !prevented && !handled && keys.forTerminal(event)) type(k);
     else if (kind === "beforeinput" && !prevented && k) type(keys.fromInput({ inputType: k, ...m }) ?? "");
     else if (kind === "compositionend") type(k);  // the terminal reads it off its textarea
     else if (kind === "paste") type(k.replace(/\r?\n/g, "\r"));  // as the terminal passes a paste on
@@ -79,6 +79,7 @@ const ROWS = [  // what, the events, what the program is sent, the screen; in th
   ["a phone's digits, Backspace and Enter", soft("12\b3\r"), ["13\n"], "13\r\n"],
   ["a phone's Enter sent as text", [...soft("4"), ["beforeinput", "insertText", { data: "\n" }]], ["4\n"], "4\r\n"],
   ["a phone that sends keys, in WebKit", typing("9\r"), ["9\n"], "9\r\n"],
+  ["WebKit's WebDriver types Enter as a keypress of LF", [...typing("7"), ["keydown", "\n"], ["keypress", "\n"]], ["7\n"], "7\r\n"],
   ["an input method", [...compose("日本"), ...typing("\r")], ["日本\n"], "日本\r\n"],
   ["an input method in WebKit", [...composeWebKit("日本"), ...typing("\r")], ["日本\n"], "日本\r\n"],
   ["a Backspace erases a whole character", [...soft("😀"), ...compose("日本"), ...typing("\b\b\b\r")], ["\n"], "\r\n"],

@@ -8,36 +8,36 @@
 // mode) takes the keys that are no text (Enter, Backspace, Tab, arrows, keys with Ctrl), composed
 // text, which it reads off its textarea when the composition ends, and pastes.
 var zelmarKeys = (modes) => {
-  // A key that types text: one character, with no Ctrl, Alt or Cmd, but for AltGr, which types one.
+  // A key that types text: one character, with no Ctrl, Alt or Cmd.
   const typesText = (event) =>
-    [...event.key].length === 1 && event.key >= " " && event.key !== "\x7f" &&
-    (!(event.ctrlKey || event.altKey || event.metaKey) || event.getModifierState("AltGraph"));
+    [...event.key].length === 1 && event.key >= " " && event.key !== "\x7f" && !(event.ctrlKey || event.altKey || event.metaKey);
 
   // For the terminal's custom key handler: whether the terminal takes a key event (false: the
   // browser alone does what it does with it). With a selection, Ctrl-C (or Cmd-C, or Ctrl-Insert)
   // copies it; Ctrl-V, Cmd-V and Shift-Insert paste, as Ctrl-Shift-V does: the browser does each,
-  // and the terminal passes on what is pasted. A keypress the terminal would take as text, and its
-  // keydown of text from a composition or a phone's keyboard (keyCode 229) is its composition's.
+  // and the terminal passes on what is pasted. A keypress is text, but for a control character,
+  // which no beforeinput carries (WebKit's WebDriver types "\n" so).
   const forTerminal = (event, selected) => {
-    if (event.type === "keypress") return false;
-    if (event.type !== "keydown" || event.keyCode === 229 || event.isComposing) return true;
+    if (event.type === "keypress") return [...event.key].length === 1 && event.key < " ";
+    if (event.type !== "keydown") return true;
     if (typesText(event)) return false;
     const key = event.key.toLowerCase(), command = event.ctrlKey || event.metaKey;
     if ((command && (key === "c" || key === "insert") && selected) || (command && key === "v") ||
         (event.shiftKey && key === "insert")) return false;
-    // The terminal sends these, and would leave the browser to edit its textarea too, whose
+    // The terminal sends it, and would leave the browser to edit its textarea too, whose
     // beforeinput would then be taken as a phone's Backspace.
-    if (key === "backspace" || key === "delete") event.preventDefault();
+    if (key === "backspace") event.preventDefault();
     return true;
   };
 
   // What a beforeinput types (the page passes it on to the terminal, and keeps the browser from
   // putting it in the textarea), or null where the event is left to the browser and the terminal:
-  // text being composed, a paste, which the terminal takes from its paste event, and other edits.
+  // text being composed, which the terminal takes when the composition ends, a paste, which it
+  // takes from its paste event, and other edits.
   const typed = { insertText: null, insertReplacementText: null, insertLineBreak: "\r", insertParagraph: "\r",
                   deleteContentBackward: "\x7f" };
   const fromInput = (event) => {
-    if (event.isComposing || !(event.inputType in typed)) return null;
+    if (!(event.inputType in typed)) return null;
     return typed[event.inputType] ?? event.data ?? event.dataTransfer?.getData("text/plain") ?? "";
   };
 

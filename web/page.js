@@ -68,8 +68,7 @@
     document.body.dataset.lines = lines;
     const running = new Worker(URL.createObjectURL(new Blob([host, program], { type: "text/javascript" })));
     worker = running;
-    echoes.length = 0;
-    waiting = false;
+    held = begun = null;
     running.addEventListener("message", () => { notice.hidden = true; }, { once: true });  // it runs
     running.onerror = (event) => {
       event.preventDefault();
@@ -118,46 +117,47 @@
     queueMicrotask(() => { pasted = false; });
   }, true);
 
-  // The echo. Where a line begins on the screen is marked once the terminal has drawn all that
-  // comes before it (the marker follows the row as the screen scrolls); an erase goes back there,
-  // clears to the end of the screen and draws what is left of the line, so that all the cells the
-  // erased character took go with it, however wide it was, and across a wrap. A step that reads the
-  // terminal's place waits for it to be drawn up to there, and the echoes after it wait their turn.
-  const echoes = [];  // text to write, or a function that reads the place and returns the text
-  let waiting = false, begun = null;
-  const draw = () => {
-    while (echoes.length && !waiting) {
-      const step = echoes.shift();
-      if (typeof step === "string") {
-        term.write(step);
-        continue;
-      }
-      const run = worker;
-      waiting = true;
-      term.write("", () => {
-        if (worker !== run) return;  // the run has ended; what it held is dropped
-        waiting = false;
-        term.write(step());
-        draw();
-      });
+  // The echo. Where a line begins on the screen is marked when the terminal has drawn all before
+  // it (the marker follows the row as the screen scrolls); an erase goes back there, clears to the
+  // end of the screen and draws what is left of the line, so that all the cells the erased
+  // character took go with it, however wide it was, and across a wrap. An erase typed before the
+  // terminal has drawn up to the line's start waits for it, and the echoes after it wait in turn.
+  let held = null, begun = null, marker = null;  // held: what waits for an erase, while one does
+  const inTurn = (act) => (held ? held.push(act) : act());
+  const release = () => {
+    const acts = held;
+    held = null;
+    for (const [at, act] of acts.entries()) {
+      if (held) return held.push(...acts.slice(at));  // an erase among them waits in turn
+      act();
     }
   };
-  const echo = (step) => {
-    echoes.push(step);
-    draw();
-  };
-  const begin = (text) => () => {
-    begun?.marker.dispose();
-    begun = { marker: term.registerMarker(0), x: term.buffer.active.cursorX };
-    return text;
-  };
-  const redraw = (text) => () => {
-    let row = begun.marker.line - term.buffer.active.baseY + 1, column = begun.x + 1;
+  const erase = (place, text) => {
+    let row = place.marker.line - term.buffer.active.baseY + 1, column = place.x + 1;
     if (column > term.cols) {  // the line began past the row's end, at the start of the next
       row++;
       column = 1;
     }
-    return `\x1b[${Math.max(row, 1)};${column}H\x1b[J${text}`;
+    term.write(`\x1b[${Math.max(row, 1)};${column}H\x1b[J${text}`);
+  };
+  const begin = (text) => () => {
+    const place = begun = {};
+    term.write("", () => {
+      marker?.dispose();
+      marker = place.marker = term.registerMarker(0);
+      place.x = term.buffer.active.cursorX;
+    });
+    term.write(text);
+  };
+  const redraw = (text) => () => {
+    if (begun.marker) return erase(begun, text);
+    const place = begun, run = worker;
+    held = [];
+    term.write("", () => {
+      if (worker !== run) return;  // the run has ended, and what it held is dropped
+      erase(place, text);
+      release();
+    });
   };
 
   const typed = (data) => {
@@ -167,11 +167,11 @@
       if ("send" in step) {
         send(step.send === null ? null : encoder.encode(step.send));
       } else if ("echo" in step) {
-        echo(step.begins ? begin(step.echo) : step.echo);
+        inTurn(step.begins ? begin(step.echo) : () => term.write(step.echo));
       } else if ("redraw" in step) {
-        echo(redraw(step.redraw));
+        inTurn(redraw(step.redraw));
       } else {  // Ctrl-C ends the run, as a shell shows it
-        echoes.length = 0;
+        held = null;
         term.write("^C");
         finish(130);
         return;
