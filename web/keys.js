@@ -10,7 +10,8 @@
 var zelmarKeys = (modes) => {
   // A key that types text: one character, with no Ctrl, Alt or Cmd.
   const typesText = (event) =>
-    [...event.key].length === 1 && event.key >= " " && event.key !== "\x7f" && !(event.ctrlKey || event.altKey || event.metaKey);
+    [...event.key].length === 1 && event.key >= " " && event.key !== "\x7f" &&
+    !(event.ctrlKey || event.altKey || event.metaKey);
 
   // For the terminal's custom key handler: whether the terminal takes a key event (false: the
   // browser alone does what it does with it). With a selection, Ctrl-C (or Cmd-C, or Ctrl-Insert)
@@ -64,8 +65,9 @@ var zelmarKeys = (modes) => {
     };
     // A line holds no escape sequence (an arrow, a function key, Alt with a key), and CR LF
     // (or a keyboard's LF) is one Enter.
-    // eslint-disable-next-line no-control-regex -- the escape sequences are what it takes out
-    const keys = mode === modes.line ? data.replace(/\x1b(\[[0-?]*[ -/]*[@-~]|O.|.)?/gs, "").replace(/\r\n/g, "\r") : data;
+    const keys = mode !== modes.line ? data
+      // eslint-disable-next-line no-control-regex -- the escape sequences are what it takes out
+      : data.replace(/\x1b(\[[0-?]*[ -/]*[@-~]|O.|.)?/gs, "").replace(/\r\n/g, "\r");
     for (const key of keys) {
       if (key === "\x03") {
         steps.push({ stop: true });
