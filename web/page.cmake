@@ -12,10 +12,12 @@ file(READ ${web}/flow.js FLOW_JS)
 file(READ ${PROGRAM} PROGRAM_JS)
 file(READ ${web}/page.js PAGE_JS)
 # The worker's host and the page both follow the protocol that the program has in front of it; the
-# worker's host hands the program's output and input to the flow in front of it.
+# worker's host hands the program's output and input to the flow in front of it, and the page's
+# keyboard (keys.js) comes before the page's script, which uses it.
 file(READ ${web}/protocol.js PROTOCOL_JS)
+file(READ ${web}/keys.js KEYS_JS)
 string(PREPEND WORKER_JS "${PROTOCOL_JS}${FLOW_JS}")
-string(PREPEND PAGE_JS "${PROTOCOL_JS}")
+string(PREPEND PAGE_JS "${PROTOCOL_JS}${KEYS_JS}")
 foreach(part IN ITEMS XTERM_JS FIT_JS WORKER_JS PROGRAM_JS PAGE_JS)
     string(TOLOWER "${${part}}" text)
     if(text MATCHES "</script")

@@ -39,10 +39,11 @@
   const usersTitle = document.title;
   const encoder = new TextEncoder();
   const decoder = { 1: new TextDecoder(), 2: new TextDecoder() };
-  const { line: LINE, quiet: QUIET, key: KEY } = zelmarProtocol.modes;
+  const { line: LINE } = zelmarProtocol.modes;
   let worker = null, modes = LINE, line = "";
+  const keys = zelmarKeys(zelmarProtocol.modes);
   // What the terminal passes on came from a key with Ctrl, Alt or Cmd, or from a paste.
-  let modified = false, pasted = false, held = false;
+  let modified = false, pasted = false;
   let epoch = 0;  // the number of the worker's modes that keys are now typed under
 
   // A number is asked for in the line's mode: a phone offers its keyboard of digits and signs.
@@ -67,6 +68,8 @@
     document.body.dataset.lines = lines;
     const running = new Worker(URL.createObjectURL(new Blob([host, program], { type: "text/javascript" })));
     worker = running;
+    held = begun = null;
+    running.addEventListener("message", () => { notice.hidden = true; }, { once: true });  // it runs
     running.onerror = (event) => {
       event.preventDefault();
       say(`Zelmar could not start here: ${event.message || "its worker failed"}.`);
@@ -104,81 +107,94 @@
   // What is typed goes with the number of the modes it was typed under.
   const send = (bytes) => worker.postMessage({ input: bytes, epoch });
 
-  // As terminals do: with a selection, Ctrl-C (or Cmd-C, or Ctrl-Insert) copies it; Ctrl-V, Cmd-V
-  // and Shift-Insert paste, as Ctrl-Shift-V does. The browser does each, and the terminal passes
-  // on what is pasted.
+  // Keys: web/keys.js says which events carry what, and edits the line. The terminal's custom
+  // handler leaves text to the browser's beforeinput, which passes it on to the terminal here, once.
   term.attachCustomKeyEventHandler((event) => {
-    held = event.type === "keydown" && event.keyCode !== 229;
-    if (event.type !== "keydown") return true;
-    modified = event.ctrlKey || event.altKey || event.metaKey;
-    const key = event.key.toLowerCase(), command = event.ctrlKey || event.metaKey;
-    if (command && (key === "c" || key === "insert") && term.hasSelection()) return false;
-    return !((command && key === "v") || (event.shiftKey && key === "insert"));
+    if (event.type === "keydown") modified = event.ctrlKey || event.altKey || event.metaKey;
+    return keys.forTerminal(event, term.hasSelection());
   });
-  // Text that arrives without a key the terminal took (a phone's keyboard sends keyCode 229, then
-  // the text; or the text alone) is passed on here, once; an Enter sent as text ends the line.
-  const texts = { insertText: null, insertReplacementText: null, insertLineBreak: "\r", insertParagraph: "\r",
-                  deleteContentBackward: "\x7f" };
   term.textarea.addEventListener("beforeinput", (event) => {
-    if (held || event.isComposing || !(event.inputType in texts)) return;
-    const text = texts[event.inputType] ?? event.data;
+    const text = keys.fromInput(event);
+    if (text === null) return;
     event.preventDefault();
     if (text) term.input(text, true);
   }, true);
-  term.textarea.addEventListener("blur", () => { held = false; });  // its key's release goes elsewhere
   term.element.addEventListener("paste", () => {
     pasted = true;
     queueMicrotask(() => { pasted = false; });
   }, true);
 
-  const typeKey = (key) => {
-    if (key === "\x03") {  // Ctrl-C ends the run, as a shell shows it
-      term.write("^C");
-      finish(130);
-      return false;
+  // The echo. Where a line begins on the screen is marked when the terminal has drawn all before
+  // it (the marker follows the row as the screen scrolls); an erase goes back there, clears to the
+  // end of the screen and draws what is left of the line, so that all the cells the erased
+  // character took go with it, however wide it was, and across a wrap. An erase typed before the
+  // terminal has drawn up to the line's start waits for it, and the echoes after it wait in turn.
+  let held = null, begun = null, marker = null;  // held: what waits for an erase, while one does
+  const inTurn = (act) => (held ? held.push(act) : act());
+  const release = () => {
+    const acts = held;
+    held = null;
+    for (const [at, act] of acts.entries()) {
+      if (held) return held.push(...acts.slice(at));  // an erase among them waits in turn
+      act();
     }
-    if (modes === QUIET) return true;
-    if (modes === KEY) {
-      send(encoder.encode(key));
-      return false;  // one key; the rest of what it sent is dropped
+  };
+  const erase = (place, text) => {
+    let row = place.marker.line - term.buffer.active.baseY + 1, column = place.x + 1;
+    if (column > term.cols) {  // the line began past the row's end, at the start of the next
+      row++;
+      column = 1;
     }
-    if (key === "\r" || key === "\n") {
-      term.write("\r\n");
-      send(encoder.encode(line + "\n"));
-      line = "";
-    } else if (key === "\x7f" || key === "\b") {
-      if (line) {
-        line = line.slice(0, -1);
-        term.write("\b \b");
+    term.write(`\x1b[${Math.max(row, 1)};${column}H\x1b[J${text}`);
+  };
+  const begin = (text) => () => {
+    const place = begun = {};
+    term.write("", () => {
+      marker?.dispose();
+      marker = place.marker = term.registerMarker(0);
+      place.x = term.buffer.active.cursorX;
+    });
+    term.write(text);
+  };
+  const redraw = (text) => () => {
+    if (begun.marker) return erase(begun, text);
+    const place = begun, run = worker;
+    held = [];
+    term.write("", () => {
+      if (worker !== run) return;  // the run has ended, and what it held is dropped
+      erase(place, text);
+      release();
+    });
+  };
+
+  const typed = (data) => {
+    const { line: after, steps } = keys.type(line, modes, data);
+    line = after;
+    for (const step of steps) {
+      if ("send" in step) {
+        send(step.send === null ? null : encoder.encode(step.send));
+      } else if ("echo" in step) {
+        inTurn(step.begins ? begin(step.echo) : () => term.write(step.echo));
+      } else if ("redraw" in step) {
+        inTurn(redraw(step.redraw));
+      } else {  // Ctrl-C ends the run, as a shell shows it
+        held = null;
+        term.write("^C");
+        finish(130);
+        return;
       }
-    } else if (key === "\x04") {  // Ctrl-D: sends the line so far, or at its start ends input
-      send(line ? encoder.encode(line) : null);
-      line = "";
-    } else if (key >= " ") {
-      line += key;
-      term.write(key);
     }
-    return true;
   };
   term.onData((data) => {
-    if (!worker) {
-      if (!modified && !pasted) start();  // a key runs it again, below what the last run left
-      return;
-    }
-    // A line holds no escape sequence (an arrow, a function key, Alt with a key), and CR LF
-    // (or a keyboard's LF) is one Enter.
-    // eslint-disable-next-line no-control-regex -- the escape sequences are what it takes out
-    const keys = modes === LINE ? data.replace(/\x1b(\[[0-?]*[ -/]*[@-~]|O.|.)?/gs, "").replace(/\r\n/g, "\r") : data;
-    for (const key of keys) {
-      if (!typeKey(key)) return;
-    }
+    if (worker) typed(data);
+    else if (!modified && !pasted) start();  // a key runs it again, below what the last run left
   });
 
   // The keys a phone's keyboard lacks, on the screen; pressing one leaves the keyboard where it is.
   for (const button of document.querySelectorAll("#keys button")) {
     button.addEventListener("pointerdown", (event) => event.preventDefault());
     button.addEventListener("click", () => {
-      if (worker) typeKey(button.dataset.key === "c" ? "\x03" : "\x04");
+      if (worker) typed(button.dataset.key === "c" ? "\x03" : "\x04");
       term.focus();
     });
   }
