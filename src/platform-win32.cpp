@@ -46,7 +46,8 @@ void readKey(HANDLE input)
     DWORD read = 0;
     while (ReadConsoleInputA(input, &event, 1, &read) != 0 && read == 1) {
         const WORD key = event.Event.KeyEvent.wVirtualKeyCode;
-        if (event.EventType == KEY_EVENT && event.Event.KeyEvent.bKeyDown != 0 && (key < VK_SHIFT || key > VK_MENU)) {
+        if (event.EventType == KEY_EVENT && event.Event.KeyEvent.bKeyDown != 0 &&
+            (key < VK_SHIFT || key > VK_MENU)) {
             return;
         }
     }

@@ -26,8 +26,8 @@ void holdWindow()
         return;  // a console that stays open, or input from elsewhere
     }
     constexpr char prompt[] = "Press any key to continue . . . ";
-    HANDLE screen = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
+    HANDLE screen = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
     if (WriteConsoleA(screen, prompt, sizeof prompt - 1, &count, nullptr) == 0) {
         return;
     }
@@ -35,7 +35,8 @@ void holdWindow()
     INPUT_RECORD event{};
     while (ReadConsoleInputA(keys, &event, 1, &count) != 0 && count == 1) {
         const WORD key = event.Event.KeyEvent.wVirtualKeyCode;  // Shift, Ctrl and Alt alone do not count
-        if (event.EventType == KEY_EVENT && event.Event.KeyEvent.bKeyDown != 0 && (key < VK_SHIFT || key > VK_MENU)) {
+        if (event.EventType == KEY_EVENT && event.Event.KeyEvent.bKeyDown != 0 &&
+            (key < VK_SHIFT || key > VK_MENU)) {
             return;
         }
     }
