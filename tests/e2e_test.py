@@ -529,6 +529,10 @@ class Cross(unittest.TestCase):
                 self.assertEqual((status, timeless(out), err), (native[0], timeless(native[1]), native[2]))
         if EXE.endswith(".exe"):  # Ctrl-Z, then Enter, as the console gives them, ends input
             self.assertEqual(run(b"7\r\n\x1a\r\n")[::2], (1, ENDED_MESSAGE))
+            # The key is one character of a pipe: what follows it is the next reader's (here cat's).
+            then = subprocess.run(["sh", "-c", '"$@"; cat', "sh", *EMULATOR, EXE], input=b"1\n1\nk\nnext",
+                                  capture_output=True, timeout=BOUND).stdout
+            self.assertTrue(then.endswith(PAUSE.encode() + b"\r\n\nnext"), then[-60:])
         if os.path.basename(EMULATOR[0]) == "qemu-i386-static":  # a processor without SSE2 is told so
             self.assertEqual(run(b"", [EMULATOR[0], "-cpu", "pentium2", *EMULATOR[1:], EXE]), (1, "", SSE2_MESSAGE))
 
