@@ -121,7 +121,7 @@ int main()
     int mod = 0;
     if (!ask("Use how many terms of approximation?", max) ||
         !ask("Output progress every how many terms?", mod)) {
-        return 1;
+        return platform::finish(1);
     }
 
     platform::muteKeys();
@@ -149,8 +149,8 @@ int main()
     std::cout << "Time elapsed: " << e / 1000.0 << std::endl;
 
     if (!outputWritten()) {
-        return 1;
+        return platform::finish(1);
     }
     platform::waitForKey();
-    return outputWritten() ? 0 : 1;
+    return platform::finish(outputWritten() ? 0 : 1);
 }

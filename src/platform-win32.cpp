@@ -1,15 +1,15 @@
-// The Windows console: the command interpreter names the window and waits for
-// the key; ticks are the system's millisecond count since start-up.
+// The Windows console: the window's title set through the console, the key wait read from it
+// as key events; ticks are the system's millisecond count since start-up.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-#include <cstdlib>
 #include <iostream>
-#include <string>
 
 #include "platform.h"
 
 namespace {
+
+constexpr char pausePrompt[] = "Press any key to continue . . . ";
 
 /// Ctrl-C and Ctrl-Break end the program as Windows ends a console program by default, with the
 /// status that says so (Wine's default would be 0, the status of a run that went well).
@@ -21,14 +21,35 @@ BOOL WINAPI onControl(DWORD event)
     return FALSE;
 }
 
-/// Drops what was typed at the console and not yet read, so that a key typed ahead cannot end
-/// the key wait before its prompt is seen. Redirected input keeps all of it, for whoever reads next.
-void dropTypedKeys()
+/// True if `input` is a console, rather than a pipe or a file.
+bool isConsole(HANDLE input)
 {
-    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
-    if (GetConsoleMode(input, &mode) != 0) {
+    return GetConsoleMode(input, &mode) != 0;
+}
+
+/// Drops what was typed at the console and not yet read. Redirected input keeps all of it, for
+/// whoever reads next.
+void dropTypedKeys(HANDLE input)
+{
+    if (isConsole(input)) {
         static_cast<void>(FlushConsoleInputBuffer(input));
+    }
+}
+
+/// Waits for a key to be pressed at the console `input`. As the console's own `pause` does, it
+/// takes no key released, and no Shift, Ctrl or Alt pressed on its own. Ctrl-C stays with the
+/// control handler: the console, in processed mode, never queues it.
+void readKey(HANDLE input)
+{
+    INPUT_RECORD event{};
+    DWORD read = 0;
+    while (ReadConsoleInputA(input, &event, 1, &read) != 0 && read == 1) {
+        const WORD key = event.Event.KeyEvent.wVirtualKeyCode;
+        if (event.EventType == KEY_EVENT && event.Event.KeyEvent.bKeyDown != 0 &&
+            (key < VK_SHIFT || key > VK_MENU)) {
+            return;
+        }
     }
 }
 
@@ -40,19 +61,48 @@ void setTitle(const char* title)
 {
     // The first thing the program does; from here on, Ctrl-C ends it with the status it should.
     static_cast<void>(SetConsoleCtrlHandler(onControl, TRUE));
-    const std::string command = std::string("title ") + title;
-    static_cast<void>(std::system(command.c_str()));  // NOLINT(cert-env33-c): the console's own command
+    // As the interpreter's `title` does: the console keeps it until someone sets another.
+    static_cast<void>(SetConsoleTitleA(title));
 }
 
 // The console does not echo keys typed while the program is not reading them, but keeps them; what
 // was typed after the second answer is dropped here, and what was typed while summing at the key wait.
-void muteKeys() { dropTypedKeys(); }
+void muteKeys() { dropTypedKeys(GetStdHandle(STD_INPUT_HANDLE)); }
 
 void waitForKey()
 {
-    std::cout.flush();                        // the interpreter writes its prompt after ours
-    dropTypedKeys();                          // only a key pressed once the prompt is there ends the wait
-    static_cast<void>(std::system("pause"));  // NOLINT(cert-env33-c): the console's own command
+    std::cout << pausePrompt << std::flush;
+    if (!std::cout) {
+        return;  // nobody saw the prompt, so no key is awaited
+    }
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    if (isConsole(input)) {
+        dropTypedKeys(input);  // only now that the prompt is there: a key pressed before it does not count
+        readKey(input);
+    } else {
+        std::cin.get();
+    }
+    std::cout << std::endl;
+}
+
+int finish(int status)
+{
+    // A console window of its own (opened for it, as by a double-click) closes as the program ends:
+    // the message that says why it failed stays until a key is pressed there. A console shared with
+    // the command interpreter stays open anyway, and input from elsewhere gets no key.
+    DWORD processes[2] = {};
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    if (status == 0 || GetConsoleProcessList(processes, 2) != 1 || !isConsole(input)) {
+        return status;
+    }
+    HANDLE screen = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD written = 0;
+    if (WriteConsoleA(screen, pausePrompt, sizeof pausePrompt - 1, &written, nullptr) != 0) {
+        dropTypedKeys(input);
+        readKey(input);
+    }
+    return status;
 }
 
 // A console program is not stopped and continued: the prompt never needs showing again.

@@ -19,6 +19,11 @@ void muteKeys();
 /// Waits for nothing if the prompt could not be written.
 void waitForKey();
 
+/// The program's exit status, `status`, returned once, where it failed (status 1) in a console
+/// window of its own that closes as it ends, a key has been pressed at a prompt that says so.
+/// Returns at once everywhere else.
+int finish(int status);
+
 /// While `prompt` awaits an answer typed at a terminal (nullptr once it has one), a run that
 /// is stopped and brought back to the foreground shows it again, on a line of its own.
 void awaitAnswer(const char* prompt);

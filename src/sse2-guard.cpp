@@ -6,7 +6,44 @@
 #include <cstdio>
 #include <cstdlib>
 
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
+
 namespace {
+
+#ifdef _WIN32
+/// In a console window of its own, which closes as the program ends (opened by a double-click),
+/// waits for a key first, so that the message can be read. Only plain calls of the system: the
+/// program's own code may use SSE2.
+void holdWindow()
+{
+    DWORD processes[2] = {};
+    DWORD count = 0;
+    HANDLE keys = GetStdHandle(STD_INPUT_HANDLE);
+    if (GetConsoleProcessList(processes, 2) != 1 || GetConsoleMode(keys, &count) == 0) {
+        return;  // a console that stays open, or input from elsewhere
+    }
+    constexpr char prompt[] = "Press any key to continue . . . ";
+    HANDLE screen = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    if (WriteConsoleA(screen, prompt, sizeof prompt - 1, &count, nullptr) == 0) {
+        return;
+    }
+    static_cast<void>(FlushConsoleInputBuffer(keys));
+    INPUT_RECORD event{};
+    while (ReadConsoleInputA(keys, &event, 1, &count) != 0 && count == 1) {
+        const WORD key = event.Event.KeyEvent.wVirtualKeyCode;  // Shift, Ctrl and Alt alone do not count
+        if (event.EventType == KEY_EVENT && event.Event.KeyEvent.bKeyDown != 0 &&
+            (key < VK_SHIFT || key > VK_MENU)) {
+            return;
+        }
+    }
+}
+#else
+void holdWindow() {}
+#endif
 
 // Before every other constructor of the program (101 is the first that is not the compiler's).
 __attribute__((constructor(101))) void requireSse2()
@@ -19,6 +56,7 @@ __attribute__((constructor(101))) void requireSse2()
         // Where even this message cannot be written, the status still says it.
         static_cast<void>(std::fputs(
             "zelmar: this program needs a processor with SSE2 (Pentium 4, Athlon 64 or later)\n", stderr));
+        holdWindow();
         std::_Exit(1);
     }
 }

@@ -114,6 +114,9 @@ if [ "$kind" = zip ]; then
         echo "$resource" | grep -qF "VALUE \"$value\"" || fail "zelmar.exe's version resource lacks $value: $resource"
     done
     echo "$resource" | grep -qx " FILEVERSION $(echo "$version" | sed 's/\./, /g'), 0" || fail "FILEVERSION is not $version"
+    # Its icon, for Explorer: a group of one 32 by 32 image of 32 bits (4264 bytes, with its mask), and that image.
+    printf '%s\n' "$resource" | grep -qF '"\040\040\000\000", 1, 32, 0x10a8L, 1' &&
+        printf '%s\n' "$resource" | grep -qx '1 3 /\* RT_ICON \*/' || fail "zelmar.exe carries no 32 by 32 icon"
     # The oldest Windows it starts on, as its header says, is the one README.txt names.
     oldest=$("$objdump" -p "$exe" | awk '/^MajorSubsystemVersion/ { major = $2 } /^MinorSubsystemVersion/ { print major "." $2 }')
     oldest=$(case $oldest in 6.0) echo "Windows Vista" ;; 6.1) echo "Windows 7" ;; *) echo "Windows $oldest" ;; esac)
