@@ -174,9 +174,9 @@ class Page:
                     native = native.replace(prompt, prompt + echo, 1)
                 if how == "phone":  # nothing cut off nor scrolled sideways, and a legible font: a long line wraps
                     wide, right, view, font = self.browser.run(
-                        "const [s, r] = document.querySelectorAll('.xterm-screen, .xterm-rows'); return [document"
-                        ".documentElement.scrollWidth, s.getBoundingClientRect().right, innerWidth, parseFloat("
-                        "getComputedStyle(r).fontSize)]")
+                        "const [s, r] = document.querySelectorAll('.xterm-screen, .xterm-rows'), page = document"
+                        ".documentElement; return [page.scrollWidth, s.getBoundingClientRect().right, page.clientWidth,"
+                        " parseFloat(getComputedStyle(r).fontSize)]")
                     self.assertTrue(wide <= view and right <= view and font >= 12, f"{wide}, {right}, {view}; {font} px")
                 # The lines that the screen's rows hold above the key wait's: a line as long as the screen's
                 # widest row or longer (a phone's) takes a row for each such width.
@@ -247,7 +247,7 @@ class Page:
             shown = self.screen()  # the rows on the screen; a screen reader reads those, and not the scrollback
             for text in ["pi from the arctan series", f"ended with status {status}", "assertive"] + [
                     prompt for prompt in ["terms of approximation?"] if prompt in shown] + ([
-                    "Pi=" + shown.split("Pi=")[1][:20]] if echoes else []) + (["zelmar: input"] if status == 1 else []):
+                    "Pi=" + shown.split("Pi=")[1].split("\n")[0][:20]] if "Pi=" in shown else []) + (["zelmar: input"] if status == 1 else []):
                 self.wait(lambda: text in read(), f"{text!r} in what a screen reader reads: {read()!r}")
 
 
