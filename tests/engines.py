@@ -274,7 +274,11 @@ class Firefox:
             if kind == "object":
                 return {key if isinstance(key, str) else value(key): value(item) for key, item in held}
             return held
-        typed = [{"type": "string", "value": a} if isinstance(a, str) else {"type": "number", "value": a} for a in arguments]
+        def local(held):
+            if isinstance(held, list):
+                return {"type": "array", "value": [local(item) for item in held]}
+            return {"type": "string" if isinstance(held, str) else "number", "value": held}
+        typed = [local(argument) for argument in arguments]
         result = self.send("script.callFunction", functionDeclaration=f"function () {{ {script} }}", awaitPromise=True,
                            arguments=typed, target={"context": self.context})
         if result["type"] == "exception":
