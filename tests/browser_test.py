@@ -32,17 +32,18 @@ CTRL_C, CTRL_D = (Keys.CONTROL, "c"), (Keys.CONTROL, "d")
 # screen first showed each text awaited (shown).
 CLOCK = ("window.keyAt = {}; window.enters = []; document.addEventListener('keydown', e => { window.keyAt[(e.ctrlKey ?"
          " 'Ctrl-' : '') + e.key] = e.timeStamp; if (e.key == 'Enter') enters.push(e.timeStamp) }, true); const rows ="
-         " document.querySelector('.xterm-rows'); window.shown = {}; window.awaited = arguments[0]; new MutationObserver("
-         "() => { const now = [...rows.children].map(r => r.textContent.trimEnd()).join('\\n'); for (const text of"
-         " awaited) shown[text] ||= (now.includes(text) ? performance.now() : 0) }).observe(rows, {childList: true,"
-         " subtree: true, characterData: true})")
+         " document.querySelector('.xterm-rows'); window.shown = {}; window.awaited = arguments[0];"
+         " new MutationObserver(() => { const now = [...rows.children].map(r => r.textContent.trimEnd()).join('\\n');"
+         " for (const text of awaited) shown[text] ||= (now.includes(text) ? performance.now() : 0) })"
+         ".observe(rows, {childList: true, subtree: true, characterData: true})")
 TYPED = {"approximation?": "10\n", "terms?": "3\n"}
 SCENARIOS = [
     ("two answers and a key", [("approximation?", "10\n"), ("terms?", "3\n"), ("Press any key", "q")], 0, TYPED),
     ("Backspace edits an answer", [("approximation?", "1x" + Keys.BACKSPACE + "0\n"), ("terms?", "3\n"),
                                    ("Press any key", "q")], 0, TYPED),
     ("capitals, Space and shifted symbols are typed once", [("approximation?", "1E6 x\n"),
-     ("terms?", "+5 " + Keys.BACKSPACE + "0\n"), ("Press any key", "q")], 0, {"approximation?": "1E6 x\n", "terms?": "+50\n"}),
+     ("terms?", "+5 " + Keys.BACKSPACE + "0\n"), ("Press any key", "q")], 0,
+     {"approximation?": "1E6 x\n", "terms?": "+50\n"}),
     ("wide characters and their Backspaces", [("approximation?", "1\U0001f600\u65e5\u672c" + Keys.BACKSPACE * 3 + "0\n"),
                                               ("terms?", "3\n"), ("Press any key", "q")], 0, TYPED),
     ("a pasted pair of lines", [("approximation?", {"paste": "10\n3\n"}), ("Press any key", "q")], 0,
@@ -65,7 +66,8 @@ SCENARIOS = [
      ("status 130", (Keys.ALT, "x")), ("status 130", "x"), ("again.]\nZelmar Pi Approximator", "10\n"),
      ("?10\nOutput progress every how many terms?", "3\n"), ("Press any key", "q")], 0, TYPED),
     ("JavaScript off", [], "Zelmar runs in this page with JavaScript, which is off here.", None, "no script"),
-    ("WebAssembly missing", [], "Zelmar cannot run in this browser: it needs Web Workers and WebAssembly", None, "no wasm"),
+    ("WebAssembly missing", [], "Zelmar cannot run in this browser: it needs Web Workers and WebAssembly", None,
+     "no wasm"),
     # stream rows
     ("heavy output", [("approximation?", "200000\n"), ("terms?", "1\n"), ("Press any key", "q")], 0,
      {"approximation?": "200000\n", "terms?": "1\n"}),
@@ -73,8 +75,8 @@ SCENARIOS = [
                                   ("", CTRL_C)],
      130, None),
     ("the first progress line at once", [("approximation?", "2000000000\n"),
-     ("terms?", {"keys": "1000000000\n", "shows": "terms?1000000000\n0\n", "within": 0.2}), ("terms?1000000000\n0", CTRL_C)],
-     130, None),
+     ("terms?", {"keys": "1000000000\n", "shows": "terms?1000000000\n0\n", "within": 0.2}),
+     ("terms?1000000000\n0", CTRL_C)], 130, None),
     ("progress lines while summing", [("approximation?", "2000000000\n"), ("terms?", "1000000\n"), ("\n3000000", CTRL_C)],
      130, None),
     ("keys typed ahead of the key wait", [("approximation?", {"paste": "10\n3\n\n"}), ("Press any key", 1.0),
@@ -180,7 +182,8 @@ class Page:
                         "const [s, r] = document.querySelectorAll('.xterm-screen, .xterm-rows'), page = document"
                         ".documentElement; return [page.scrollWidth, s.getBoundingClientRect().right, page.clientWidth,"
                         " parseFloat(getComputedStyle(r).fontSize)]")
-                    self.assertTrue(wide <= view and right <= view and font >= 12, f"{wide}, {right}, {view}; {font} px")
+                    self.assertTrue(wide <= view and right <= view and font >= 12,
+                                    f"{wide}, {right}, {view} px wide; a {font} px font")
                 # The lines that the screen's rows hold above the key wait's: a line as long as the screen's
                 # widest row or longer (a phone's) takes a row for each such width.
                 screen = self.screen().split("\n")
@@ -203,7 +206,8 @@ class Page:
                     self.cdp("Input.dispatchKeyEvent", type="keyUp", windowsVirtualKeyCode=229, key="Unidentified")
             elif isinstance(keys, dict) and "tap" in keys:
                 x, y, width, height, _ = self.browser.run(BOX, keys["tap"], "body")
-                self.cdp("Input.dispatchTouchEvent", type="touchStart", touchPoints=[{"x": x + width / 2, "y": y + height / 2}])
+                self.cdp("Input.dispatchTouchEvent", type="touchStart",
+                         touchPoints=[{"x": x + width / 2, "y": y + height / 2}])
                 self.cdp("Input.dispatchTouchEvent", type="touchEnd", touchPoints=[])
             elif isinstance(keys, dict) and "select" in keys:  # a double click on the word
                 x, y, width, height, _ = self.browser.run(BOX, keys["select"], ".xterm-rows")
@@ -251,7 +255,8 @@ class Page:
             shown = self.screen()  # the rows on the screen; a screen reader reads those, and not the scrollback
             for text in ["pi from the arctan series", f"ended with status {status}", "assertive"] + [
                     prompt for prompt in ["terms of approximation?"] if prompt in shown] + ([
-                    "Pi=" + shown.split("Pi=")[1].split("\n")[0][:20]] if "Pi=" in shown else []) + (["zelmar: input"] if status == 1 else []):
+                    "Pi=" + shown.split("Pi=")[1].split("\n")[0][:20]] if "Pi=" in shown else []) + (
+                    ["zelmar: input"] if status == 1 else []):
                 self.wait(lambda: text in read(), f"{text!r} in what a screen reader reads: {read()!r}")
 
 
