@@ -32,10 +32,13 @@ CTRL_C, CTRL_D = (Keys.CONTROL, "c"), (Keys.CONTROL, "d")
 # screen first showed each text awaited (shown).
 CLOCK = ("window.keyAt = {}; window.enters = []; document.addEventListener('keydown', e => { window.keyAt[(e.ctrlKey ?"
          " 'Ctrl-' : '') + e.key] = e.timeStamp; if (e.key == 'Enter') enters.push(e.timeStamp) }, true); const rows ="
-         " document.querySelector('.xterm-rows'); window.shown = {}; window.awaited = arguments[0];"
+         " document.querySelector('.xterm-rows'); window.shown = {}; window.awaited = arguments[0] || ['ended with status'];"
          " new MutationObserver(() => { const now = [...rows.children].map(r => r.textContent.trimEnd()).join('\\n');"
          " for (const text of awaited) shown[text] ||= (now.includes(text) ? performance.now() : 0) })"
          ".observe(rows, {childList: true, subtree: true, characterData: true})")
+# bench/page_cost.py's: when Ctrl-C was pressed, and when the screen showed the end (window.ended - window.ctrlC).
+CTRL_C_CLOCK = CLOCK + ("; Object.defineProperties(window, {ctrlC: {get: () => keyAt['Ctrl-c']},"
+                        " ended: {get: () => shown['ended with status']}})")
 TYPED = {"approximation?": "10\n", "terms?": "3\n"}
 SCENARIOS = [
     ("two answers and a key", [("approximation?", "10\n"), ("terms?", "3\n"), ("Press any key", "q")], 0, TYPED),
@@ -92,6 +95,16 @@ const box = range.getBoundingClientRect(); return [box.x, box.y, box.width, box.
 SCREEN = ("return [...document.querySelectorAll('.xterm-rows > div')].map(r => r.textContent.trimEnd()).join('\\n')"
           ".toWellFormed()")  # half an emoji, as U+FFFD
 INPUT_MODE = "return document.querySelector('textarea.xterm-helper-textarea').getAttribute('inputmode')"
+
+
+def chromium():
+    """Chromium's Selenium driver, for bench/page_cost.py."""
+    return engines.Chromium().driver
+
+
+def screen(driver):
+    """The terminal's text, a line a row, as the page's document holds it."""
+    return driver.execute_script(SCREEN)
 
 
 def luminance(rgb):
