@@ -13,7 +13,7 @@
   // Red as 4.5 times brighter than the black behind it, and every other colour kept as legible;
   // the screen reader's mode puts the screen's text in the accessibility tree and reads new output.
   const term = new Terminal({
-    convertEol: true, minimumContrastRatio: 4.5, screenReaderMode: true,
+    convertEol: true, minimumContrastRatio: 4.5, screenReaderMode: true, scrollback: 1000,
     theme: { red: "#ff6e6e" }, wordSeparator: " ()[]{}',\"`?=:",  // a double click takes an answer, or Pi's digits
   });
   const fit = new FitAddon.FitAddon();
