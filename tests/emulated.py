@@ -90,12 +90,14 @@ def unpacked_wine32():
 
 
 def unpack_wine32(root):
-    """Unpacks Wine's 32-bit half into `root`, from the same version's packages as Wine's 64-bit half
-    installed here, with the C library of the machine's own version, and FreeType, which Wine asks for."""
+    """Unpacks Wine's 32-bit half into `root` (its loader and the preloader that keeps the addresses
+    Windows programs expect free), from the same version's packages as Wine's 64-bit half installed
+    here, with the C library of the machine's own version, and FreeType, which Wine asks for."""
     native = subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True, check=True).stdout.strip()
     version = lambda package: subprocess.run(["dpkg-query", "-W", "-f", "${Version}", f"{package}:{native}"],  # noqa: E731
                                              capture_output=True, text=True, check=True).stdout
-    packages = [f"wine32:i386={version('wine64')}", f"libwine:i386={version('wine64')}",
+    packages = [f"wine32:i386={version('wine64')}", f"wine32-preloader:i386={version('wine64')}",
+                f"libwine:i386={version('wine64')}",
                 f"libc6:i386={version('libc6')}", "libfreetype6:i386", "libpng16-16:i386", "libbrotli1:i386",
                 "zlib1g:i386"]
     os.makedirs(root, exist_ok=True)
