@@ -528,9 +528,6 @@ class Cross(unittest.TestCase):
     """A cross build, run in its emulator (ZELMAR_EMULATOR), against the native build (ZELMAR_NATIVE)."""
 
     def test_reports_match_the_native_build(self):
-        if os.environ.get("ZELMAR_TRANSLATED"):  # set by emulated.py, which decides
-            self.skipTest(f"translated by {os.environ['ZELMAR_TRANSLATED']}, each transcript would start three"
-                          " Windows processes of a minute or more each")
         givens = [given for given, *_ in TRANSCRIPTS]
         if os.environ.get("ZELMAR_NATIVE_SPEED"):  # emulators that translate code are far too slow for these
             givens += [b"10000000\n0\n", f"{2**30 + 3}\n0\n".encode()]
@@ -605,7 +602,7 @@ class Console(unittest.TestCase):
             sums = {"sum": Console.long_sum(), "half": Console.long_sum() // 2}
             steps = [tuple(part.format(**sums) for part in step) for step in steps]
         if ending is None and os.environ.get("ZELMAR_TRANSLATED"):  # set by emulated.py
-            self.skipTest(f"Ctrl-C: Wine translated by {os.environ['ZELMAR_TRANSLATED']} dies of SIGSEGV on it")
+            self.skipTest(f"Ctrl-C: Wine translated by {os.environ['ZELMAR_TRANSLATED']} often ends with status 1 on it")
         server = ["tmux", "-L", f"zelmar-{os.getpid()}-{self._testMethodName}", "-f", "/dev/null"]
         tmux = lambda *args: subprocess.run([*server, *args], capture_output=True, text=True,  # noqa: E731
                                             check=True, timeout=BOUND).stdout

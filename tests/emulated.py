@@ -132,7 +132,7 @@ def emulating(command):
     verdict = runs_32_bit()
     if verdict is not True:
         return skip(f"{QEMU} does not run 32-bit programs through binfmt_misc: {verdict}")
-    # Each Windows process then takes a minute or more to start: the tests' bounds grow to match.
+    # Each Windows process then takes seconds to start: the tests' bounds grow to match.
     os.environ.pop("ZELMAR_NATIVE_SPEED", None)
     os.environ["ZELMAR_SLOWDOWN"] = str(SLOWDOWN)
     os.environ["ZELMAR_TRANSLATED"] = QEMU
