@@ -565,15 +565,13 @@ class Cross(unittest.TestCase):
 # Typed at a terminal that tmux emulates: each step waits for its text on the screen, then sends its
 # keys; and how the run must end, as tmux says it (status/signal), None for as Ctrl-C ends a program here
 # (the Windows build's status is then 0xC000013A, of which Linux keeps the low byte). Keys sent at
-# "summing" must reach the terminal before the report does: {sum} is a sum of a few seconds. Keys sent
-# at "early" are sent only while the key wait's prompt is not yet on the screen, and must not end it.
+# "summing" must reach the terminal before the report does: {sum} is a sum of a few seconds.
 # A row may redirect the program's output; a run that fails waits for a key (at WAIT) only on Windows,
 # where it has the console window to itself, which would close with it.
 WAIT = PAUSE.rstrip()
 ANSWERED = [(ASK_TERMS, "10", "Enter"), (ASK_EVERY, "3", "Enter")]
 CONSOLE = [
     ("a key", ANSWERED + [(WAIT, "q")], "0/"),
-    ("a key as the report appears", ANSWERED + [("Number of", "x", "early"), (WAIT, "q")], "0/"),
     ("keys typed while summing", [(ASK_TERMS, "{sum}", "Enter"), (ASK_EVERY, "{half}", "Enter"),
                                   ("?{half}\n0\n", "x", "y", "Enter", "z", "summing"), (WAIT, "q")], "0/"),
     ("Ctrl-C at a question", [(ASK_TERMS, "C-c")], None),
@@ -625,8 +623,8 @@ class Console(unittest.TestCase):
 
         for shown, *keys in steps:
             wait(lambda: shown in screen(), shown)
-            if keys[-1:] == ["early"] and WAIT in screen() or shown == WRITE_MESSAGE.strip():
-                continue  # the prompt came with the report: there was no moment before it
+            if shown == WRITE_MESSAGE.strip():
+                continue  # its "keys" redirect the output
             if shown == WAIT:
                 # Keys typed before the terminal reads single keys are dropped: wait until it does.
                 tty = os.open(pane("#{pane_tty}"), os.O_RDWR | os.O_NOCTTY)
@@ -642,7 +640,7 @@ class Console(unittest.TestCase):
                 time.sleep(1)  # no key typed ahead ends the wait
                 self.assertEqual(pane("#{pane_dead}"), "0", f"it should wait for a key: {screen()!r}")
             summing = keys[-1:] == ["summing"]
-            tmux("send-keys", *keys[:-1] if summing or keys[-1:] == ["early"] else keys)
+            tmux("send-keys", *keys[:-1] if summing else keys)
             self.assertFalse(summing and "Number of" in screen(), "the sum ended before the keys came; sum for longer")
         # tmux may see the terminal close before it has the exit status: wait for the status, or a signal.
         wait(lambda: pane("#{pane_dead_status}#{pane_dead_signal}"), "the end")
