@@ -45,9 +45,11 @@ void readKey(HANDLE input)
     INPUT_RECORD event{};
     DWORD read = 0;
     while (ReadConsoleInputA(input, &event, 1, &read) != 0 && read == 1) {
+        if (event.EventType != KEY_EVENT || event.Event.KeyEvent.bKeyDown == 0) {
+            continue;  // a key released, the mouse, the window's size or focus
+        }
         const WORD key = event.Event.KeyEvent.wVirtualKeyCode;
-        if (event.EventType == KEY_EVENT && event.Event.KeyEvent.bKeyDown != 0 &&
-            (key < VK_SHIFT || key > VK_MENU)) {
+        if (key < VK_SHIFT || key > VK_MENU) {
             return;
         }
     }
@@ -97,11 +99,15 @@ int finish(int status)
     }
     HANDLE screen = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, 0, nullptr);
+    if (screen == INVALID_HANDLE_VALUE) {
+        return status;
+    }
     DWORD written = 0;
     if (WriteConsoleA(screen, pausePrompt, sizeof pausePrompt - 1, &written, nullptr) != 0) {
         dropTypedKeys(input);
         readKey(input);
     }
+    static_cast<void>(CloseHandle(screen));
     return status;
 }
 

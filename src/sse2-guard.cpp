@@ -28,15 +28,16 @@ void holdWindow()
     constexpr char prompt[] = "Press any key to continue . . . ";
     HANDLE screen = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, 0, nullptr);
-    if (WriteConsoleA(screen, prompt, sizeof prompt - 1, &count, nullptr) == 0) {
-        return;
+    if (screen == INVALID_HANDLE_VALUE ||
+        WriteConsoleA(screen, prompt, sizeof prompt - 1, &count, nullptr) == 0) {
+        return;  // the program exits at once, which closes the handle
     }
     static_cast<void>(FlushConsoleInputBuffer(keys));
     INPUT_RECORD event{};
     while (ReadConsoleInputA(keys, &event, 1, &count) != 0 && count == 1) {
-        const WORD key = event.Event.KeyEvent.wVirtualKeyCode;  // Shift, Ctrl and Alt alone do not count
         if (event.EventType == KEY_EVENT && event.Event.KeyEvent.bKeyDown != 0 &&
-            (key < VK_SHIFT || key > VK_MENU)) {
+            (event.Event.KeyEvent.wVirtualKeyCode < VK_SHIFT ||
+             event.Event.KeyEvent.wVirtualKeyCode > VK_MENU)) {  // Shift, Ctrl and Alt alone do not count
             return;
         }
     }
