@@ -28,11 +28,10 @@ var zelmarFlow = (now, post, tuning = {}) => {
   let typed = [];                          // bytes typed and not yet read; null where input was ended
   const readers = [];                      // reads waiting for a byte
   let epoch = 0;                           // the number of the modes now in force
-  const flow = { behind: false };
+  const flow = { get behind() { return unseen > behindBytes; } };
 
   const count = (bytes) => {  // bytes posted, or (fewer) shown
     unseen += bytes;
-    flow.behind = unseen > behindBytes;
     if (drained && unseen <= caughtUpBytes) {
       drained();
       drained = null;
@@ -63,7 +62,8 @@ var zelmarFlow = (now, post, tuning = {}) => {
     write: (fd, bytes) => {
       if (held > 0 && (fd !== heldFd || held + bytes.length > chunkBytes)) flush();
       if (bytes.length > chunkBytes) {
-        send(fd, bytes.slice(), []);
+        const whole = bytes.slice();  // a copy of its own, handed over rather than cloned again
+        send(fd, whole, [whole.buffer]);
       } else {
         chunk.set(bytes, held);
         held += bytes.length;
