@@ -29,7 +29,8 @@ CTRL_C, CTRL_D = (Keys.CONTROL, "c"), (Keys.CONTROL, "d")
 # A step may type as a phone's keyboard ("soft"), or "tap" or "select" a text; a status in words is
 # what the page says where it cannot run the program (a message that must also be legible). A row
 # "watched" (where the engine runs a script before the page's) bounds the output posted to the page
-# and not yet shown, and types a key the moment the key wait begins, before its prompt can be drawn.
+# and not yet shown, and types a key as soon as the page hears that the key wait begins, before its
+# prompt is drawn.
 # By the page's clock: when each key was last pressed (keyAt) and each Enter or Ctrl-V (enters), and
 # when the screen first showed each text awaited (shown).
 CLOCK = ("window.keyAt = {}; window.enters = []; document.addEventListener('keydown', e => { window.keyAt[(e.ctrlKey ?"
@@ -105,9 +106,10 @@ SCREEN = ("return [...document.querySelectorAll('.xterm-rows > div')].map(r => r
 WATCH = """window.peak = 0; let unseen = 0; const Base = Worker;
 window.Worker = class extends Base {
   constructor(...given) { super(...given); this.addEventListener("message", ({ data }) => {
-    if (data.write) peak = Math.max(peak, unseen += data.write.length);
-    if (data.modes === zelmarProtocol.modes.key) setTimeout(() => document.querySelector(".xterm-helper-textarea")
-      .dispatchEvent(new InputEvent("beforeinput", { inputType: "insertText", data: "x", cancelable: true }))); }); }
+    if (data.write) peak = Math.max(peak, unseen += data.write.length); }); }
+  set onmessage(handle) { super.onmessage = (event) => { handle(event); if (event.data.modes === zelmarProtocol.modes.key)
+    queueMicrotask(() => document.querySelector(".xterm-helper-textarea").dispatchEvent(new InputEvent("beforeinput",
+      { inputType: "insertText", data: "x", cancelable: true }))); }; }
   postMessage(message, ...rest) { unseen -= message.shown || 0; return super.postMessage(message, ...rest); } }"""
 INPUT_MODE = "return document.querySelector('textarea.xterm-helper-textarea').getAttribute('inputmode')"
 
