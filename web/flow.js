@@ -56,8 +56,13 @@ var zelmarFlow = (now, post, tuning = {}) => {
     }
   };
 
+  const say = (message) => {  // a message for the page ({title}, {ended}), after the output before it
+    flush();
+    post(message, []);
+  };
+
   return Object.assign(flow, {
-    flush,
+    say,
     // Takes a write (a view it copies) to fd 1 or 2, all of it.
     write: (fd, bytes) => {
       if (held > 0 && (fd !== heldFd || held + bytes.length > chunkBytes)) flush();
@@ -93,9 +98,8 @@ var zelmarFlow = (now, post, tuning = {}) => {
     },
     // New modes, posted after the output before them; leaving the line's mode drops what was typed.
     modes: (wanted) => {
-      flush();
       if (wanted !== line) typed = [];
-      post({ modes: wanted, epoch: ++epoch }, []);
+      say({ modes: wanted, epoch: ++epoch });
       fresh = true;
     },
   });

@@ -14,14 +14,8 @@ var Module = (() => {
     zelmarBehind: () => flow.behind,
     zelmarDrain: () => flow.drain(),
     zelmarModes: (wanted) => flow.modes(wanted),
-    zelmarTitle: (title) => {
-      flow.flush();
-      self.postMessage({ title });
-    },
+    zelmarTitle: (title) => flow.say({ title }),
     zelmarTerminal: true,
-    zelmarEnded: (status) => {
-      flow.flush();
-      self.postMessage({ ended: status });
-    },
+    zelmarEnded: (status) => flow.say({ ended: status }),
   };
 })();
