@@ -73,6 +73,10 @@ def pixels(png):
     return rows
 
 
+# What an engine other than Chromium lacks.
+NO_CDP = "no DevTools protocol of Chromium's, which emulates a phone and reads the accessibility tree"
+
+
 class Selenium:
     """What Chromium and WebKit share: a Selenium driver."""
 
@@ -164,7 +168,7 @@ class Chromium(Selenium):
 class WebKit(Selenium):
     """WebKitGTK's MiniBrowser, through WebKitWebDriver, on a screen of its own from Xvfb."""
     name = "WebKit"
-    LACKS = {"cdp": "no DevTools protocol of Chromium's, which emulates a phone and reads the accessibility tree",
+    LACKS = {"cdp": NO_CDP,
              "no script": "no way to turn scripts off from WebKitWebDriver",
              "before load": "no way to run a script before the page's own from WebKitWebDriver",
              "console": "WebKitWebDriver does not pass on the browser's console"}
@@ -221,7 +225,7 @@ FIREFOX_PREFS = {
 class Firefox:
     """Debian's Firefox ESR, headless, in a profile of its own, spoken to over WebDriver BiDi."""
     name = "Firefox"
-    LACKS = {"cdp": "no DevTools protocol of Chromium's, which emulates a phone and reads the accessibility tree",
+    LACKS = {"cdp": NO_CDP,
              "no script": "no way to turn scripts off over WebDriver BiDi in this Firefox"}
 
     def __init__(self):
